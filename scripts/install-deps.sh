@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kabinex needs to build, run and test, skipping those present.
+set -euo pipefail
+
+packages=(
+  cmake g++ make ccache pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-liberation2
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev libgif-dev
+  unzip zip
+  xvfb xauth xdotool imagemagick x11-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
