@@ -1,0 +1,39 @@
+#include "Application.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QStyleFactory>
+
+namespace {
+QString& Title()
+{
+    static QString title = QStringLiteral("Kabinex");
+    return title;
+}
+} // namespace
+
+void InitializeToolkit()
+{
+    // The default fallback (DejaVu Sans) is about a fifth wider and clips fixed-size controls.
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+    QFont::insertSubstitution(QStringLiteral("System"), QStringLiteral("Liberation Sans"));
+    QFont::insertSubstitution(QStringLiteral("Courier"), QStringLiteral("Liberation Mono"));
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")))
+        QApplication::setStyle(style);
+}
+
+const QString& ApplicationTitle()
+{
+    return Title();
+}
+
+void SetApplicationTitle(const QString& title)
+{
+    Title() = title;
+    QApplication::setApplicationName(title);
+}
+
+void ProcessMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

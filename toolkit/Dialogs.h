@@ -1,0 +1,32 @@
+// Every message box and file dialog of the program goes through TDialogs, so that tests can
+// replace the real, blocking dialogs with a scripted fake.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+struct TOpenDialogSpec {
+    QString defaultExtension;
+    QString filterDescription;
+    QString filterPattern;
+};
+
+class TDialogs {
+public:
+    virtual ~TDialogs() = default;
+    // The error box for an exception that left a handler: the application title, a critical
+    // icon, one OK button.
+    virtual void ShowError(const QString& message) = 0;
+    // The warning dialog with one OK button.
+    virtual void ShowWarning(const QString& text) = 0;
+    // A plain message box with one OK button, captioned with the application title.
+    virtual void ShowMessage(const QString& text) = 0;
+    // Runs a file-open dialog; returns the chosen file's path, or an empty text on cancel.
+    virtual QString OpenFile(QWidget* parent, const TOpenDialogSpec& spec, const QString& initialDir) = 0;
+};
+
+// The dialogs in use: the real Qt ones unless a test installed its own.
+TDialogs& Dialogs();
+// Installs dialogs (not owned); nullptr goes back to the real ones.
+void SetDialogs(TDialogs* dialogs);

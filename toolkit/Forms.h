@@ -1,0 +1,100 @@
+// Windows described as data. A form gives its window description and a table of its controls;
+// BuildControls turns the table into Qt widgets named after the controls.
+#pragma once
+
+#include "Colors.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <functional>
+#include <optional>
+#include <span>
+
+class QAbstractButton;
+
+enum class TControlKind { Label, Image, ListBox, GroupBox, CheckBox, Button, ColorButton, Edit, Memo, Panel };
+
+// The font of a window or control. A negative height is in pixels, as the descriptions give it.
+struct TFontSpec {
+    const char* name;
+    int height;
+    bool bold;
+    TColor color;
+};
+
+struct TBounds {
+    int left, top, width, height;
+};
+
+inline constexpr int NoTabStop = -1;
+
+struct TControlSpec {
+    const char* name;
+    TControlKind kind;
+    TBounds bounds;
+    const char* text = nullptr;
+    const char* hint = nullptr;
+    int tabOrder = NoTabStop;
+    const char* parent = nullptr; // nullptr: the form itself
+    const TFontSpec* font = nullptr; // nullptr: the parent's font
+    std::optional<TColor> color = std::nullopt; // background; nullopt: the kind's usual one
+};
+
+enum class TBorderIcons { None, SystemMenu, All };
+
+struct TFormSpec {
+    const char* caption;
+    int clientWidth;
+    int clientHeight;
+    TColor color;
+    TFontSpec font;
+    TBorderIcons borderIcons;
+};
+
+QFont MakeFont(const TFontSpec& spec);
+
+class TForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm(const TFormSpec& spec, QWidget* parent = nullptr);
+
+    // Creates the controls of the table, in order, and links their tab order.
+    void BuildControls(std::span<const TControlSpec> controls);
+    // Puts a widget made elsewhere where a table row says.
+    void PlaceControl(QWidget* widget, const TControlSpec& spec);
+
+    template <class Widget>
+    Widget* Control(const char* name) const
+    {
+        auto* widget = findChild<Widget*>(QString::fromLatin1(name));
+        Q_ASSERT_X(widget, "TForm::Control", name);
+        return widget;
+    }
+
+    QString Caption() const { return windowTitle(); }
+    void SetCaption(const QString& caption) { setWindowTitle(caption); }
+
+    // Enter presses the default button unless another push button has the focus; Escape
+    // presses the cancel button.
+    void SetDefaultButton(QPushButton* button);
+    void SetCancelButton(QAbstractButton* button) { cancelButton_ = button; }
+
+    int ShowModal();
+
+    // Runs when the window is first shown and whenever the focus comes back to it from another
+    // window of the program; not when the user comes back from another program, and not
+    // after a message box.
+    void SetOnActivate(std::function<void()> handler) { onActivate_ = std::move(handler); }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FocusWindowChanged(QWindow* now);
+    QWidget* ParentFor(const TControlSpec& spec);
+    void LinkTabOrder(std::span<const TControlSpec> controls);
+
+    QPointer<QAbstractButton> cancelButton_;
+    std::function<void()> onActivate_;
+    bool activatedOnce_ = false;
+};
