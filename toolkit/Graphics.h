@@ -1,6 +1,7 @@
-// TBitmap: an off-screen picture, loadable from the bytes of a bitmap file.
+// TBitmap: an off-screen 32-bit picture with a canvas, loadable from the bytes of a bitmap file.
 #pragma once
 
+#include "Canvas.h"
 #include "Classes.h"
 
 #include <QImage>
@@ -16,9 +17,16 @@ public:
 
     int Width() const { return image_.width(); }
     int Height() const { return image_.height(); }
+    // New pixels are black; the pixels the old and new sizes share are kept.
+    void SetSize(int width, int height);
+
     const QImage& Image() const { return image_; }
     QImage& Image() { return image_; }
 
+    // The canvas draws on this bitmap's pixels; its pen, brush and font stay with the bitmap.
+    TCanvas& Canvas();
+
 private:
     QImage image_;
+    TCanvas canvas_;
 };
