@@ -1,0 +1,87 @@
+// The 8-bit bitmap file of a GIF image: file header, information header, 256-entry palette and
+// bottom-up rows padded to 4 bytes.
+#include "Classes.h"
+#include "GifUnit.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t PixelDataOffset = 14 + 40 + 256 * 4;
+
+void PutWord(std::uint8_t* at, std::uint16_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void PutDWord(std::uint8_t* at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t PaddedRowLength(const TGifSubImage& image)
+{
+    return (image.ImageDescriptor.ImageWidth + 3u) & ~3u;
+}
+
+const TColorTable& PaletteOf(const TGifSubImage& image)
+{
+    return image.HasLocalColorTable ? image.LocalColorTable : image.GifFile->GlobalColorTable;
+}
+
+} // namespace
+
+void FillBitmapInfoHeader(const TGifSubImage& image, TBitmapInfoHeader& header)
+{
+    std::uint8_t* h = header.Bytes;
+    std::memset(h, 0, sizeof header.Bytes);
+    PutDWord(h + 0, 40);                                   // biSize
+    PutDWord(h + 4, image.ImageDescriptor.ImageWidth);     // biWidth
+    PutDWord(h + 8, image.ImageDescriptor.ImageHeight);    // biHeight, positive: bottom-up rows
+    PutWord(h + 12, 1);                                    // biPlanes
+    PutWord(h + 14, 8);                                    // biBitCount
+    PutDWord(h + 24, 143);                                 // biXPelsPerMeter
+    PutDWord(h + 28, 143);                                 // biYPelsPerMeter
+    // biCompression, biSizeImage, biClrUsed and biClrImportant stay 0.
+}
+
+void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream)
+{
+    const std::uint32_t width = image.ImageDescriptor.ImageWidth;
+    const std::uint32_t height = image.ImageDescriptor.ImageHeight;
+    const std::uint32_t rowLength = PaddedRowLength(image);
+    // 64 bits: a 65535 by 65535 image would wrap a 32-bit bfSize.
+    const std::uint64_t fileSize = PixelDataOffset + static_cast<std::uint64_t>(rowLength) * height;
+
+    stream.SetPosition(0);
+    stream.Reserve(static_cast<std::size_t>(fileSize));
+
+    std::uint8_t head[PixelDataOffset] = {};
+    head[0] = 'B';
+    head[1] = 'M';
+    PutDWord(head + 2, static_cast<std::uint32_t>(fileSize));
+    PutDWord(head + 10, PixelDataOffset);
+    TBitmapInfoHeader info;
+    FillBitmapInfoHeader(image, info);
+    std::memcpy(head + 14, info.Bytes, sizeof info.Bytes);
+    const TColorTable& colors = PaletteOf(image);
+    for (int i = 0; i < 256; ++i) {
+        std::uint8_t* entry = head + 54 + 4 * i;
+        entry[0] = colors.Colors[i].Blue;
+        entry[1] = colors.Colors[i].Green;
+        entry[2] = colors.Colors[i].Red;
+    }
+    stream.Write(head, sizeof head);
+
+    if (width > 0 && height > 0 && image.Pixels->Columns != static_cast<std::int32_t>(width))
+        RaiseIndexOutOfBounds(); // rows are copied whole, so they must be exactly width bytes
+    static const std::uint8_t padding[3] = {};
+    for (std::uint32_t row = height; row >= 1; --row) {
+        if (width > 0)
+            stream.Write(image.Pixels->RowMemory(static_cast<std::int32_t>(row)), width);
+        stream.Write(padding, rowLength - width);
+    }
+    stream.SetPosition(0);
+}
