@@ -4,13 +4,14 @@
 
 #include "Colors.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QPointer>
 #include <functional>
 #include <optional>
 #include <span>
 
-class QAbstractButton;
+
 
 enum class TControlKind { Label, Image, ListBox, GroupBox, CheckBox, Button, ColorButton, Edit, Memo, Panel };
 

@@ -1,0 +1,295 @@
+#include "Unit1.h"
+
+#include "Controls.h"
+#include "Dialogs.h"
+#include "FileSystem.h"
+#include "Guard.h"
+#include "IniFiles.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+namespace {
+
+constexpr TFontSpec WindowFont{"MS Sans Serif", -11, true, clRed};
+constexpr TFontSpec ExecuteButtonFont{"MS Sans Serif", -11, true, clBlack};
+
+constexpr TFormSpec MainWindow{"Kabinex", 547, 413, clBlack, WindowFont, TBorderIcons::SystemMenu};
+
+using K = TControlKind;
+const TControlSpec MainControls[] = {
+    {"Label1", K::Label, {16, 240, 99, 13}, "ROMs disponibles"},
+    {"Label2", K::Label, {16, 160, 112, 13}, "Ruta a  MAVE.EXE:"},
+    {"Image1", K::Image, {40, 8, 201, 145}, nullptr, "Logo de Kabinex: una cabina recreativa de pixeles"},
+    {"Screenshot", K::Image, {264, 8, 273, 193}, nullptr, "Imagen Actual    "},
+    {"Label3", K::Label, {16, 200, 126, 13}, "Ruta a ROMs en Zips  "},
+    {"GameNames", K::ListBox, {224, 240, 33, 49}, nullptr, "Escoja un ROM ...", 0},
+    {"GroupOptions", K::GroupBox, {264, 224, 161, 177}, "Options:", nullptr, 2},
+    {"CheckJoy", K::CheckBox, {16, 24, 113, 25}, "Joystick activa", "Activ. Soporte Joystick", 0, "GroupOptions"},
+    {"CheckNoSound", K::CheckBox, {16, 48, 81, 25}, "No Sonid", "Apaga Sonido. ", 1, "GroupOptions"},
+    {"CheckFMBase", K::CheckBox, {16, 72, 137, 25}, "alt. FM-Base $338", "Cambiar direccion SB a $338. Orignal  $220", 2,
+     "GroupOptions"},
+    {"CheckNoScan", K::CheckBox, {16, 104, 97, 17}, "No Scanlines", "Quitar  Scanlines", 3, "GroupOptions"},
+    {"CheckVSync", K::CheckBox, {16, 128, 97, 17}, "V-Sync", "Activa V-SYNC", 4, "GroupOptions"},
+    {"CheckFrameskip", K::CheckBox, {16, 152, 129, 17}, "Frameskip (IREM)", "Poner frameskip=1 para ROMs IREM  ", 5,
+     "GroupOptions"},
+    {"ButtonQuit", K::Button, {448, 368, 81, 33}, "Fin!", "Salir de Kabinex", 3},
+    {"ButtonAbout", K::Button, {448, 320, 81, 33}, " De!!", "Acerca de Kabinex", 4},
+    {"MaveDir", K::Edit, {16, 176, 169, 21}, nullptr, "Use botón Selec. para cambiar ruta de MAVE  ", 5},
+    {"GameDescs", K::ListBox, {16, 256, 225, 145}, nullptr, "Escoja un ROM", 1},
+    {"MaveOpenButton", K::Button, {192, 176, 49, 25}, "Select", "Seleccione ruta a 'MAVE' ", 6},
+    {"ZipDir", K::Edit, {16, 216, 169, 21}, nullptr,
+     "Entre la ruta a sus ROMs en ZIP, o borre para desabilitar soporte de ZIP", 7},
+    {"ZipOpenButton", K::Button, {192, 216, 49, 25}, "Select",
+     "Escoja ruta al directorio de sus ROMs en ZIP no entre nada para eliminar soporte ", 8},
+    {"ButtonHelp", K::Button, {448, 280, 81, 33}, "Help", "Ver arch. README ", 9},
+    {"ButtonExecute", K::ColorButton, {448, 232, 81, 33}, "Ejecutar", nullptr, 10, nullptr, &ExecuteButtonFont},
+};
+
+const TOpenDialogSpec OpenDialog1{QStringLiteral("exe"), QStringLiteral("MAVE.EXE"), QStringLiteral("mave.exe")};
+const TOpenDialogSpec OpenDialog2{QStringLiteral("zip"), QStringLiteral("Mave Zip Files"), QStringLiteral("*.zip")};
+
+constexpr int GameItemHeight = 13;
+
+// Everything up to and including the last separator; empty when there is none.
+QString DirectoryPart(const QString& fileName)
+{
+    const qsizetype slash = fileName.lastIndexOf(QLatin1Char(platform::PathDelim));
+    return slash < 0 ? QString() : fileName.left(slash + 1);
+}
+
+QListWidgetItem* GameItem(const QString& text)
+{
+    auto* item = new QListWidgetItem(text);
+    item->setSizeHint(QSize(0, GameItemHeight));
+    return item;
+}
+
+} // namespace
+
+std::string ToStd(const QString& text)
+{
+    return text.toStdString();
+}
+
+TForm1::TForm1(QWidget* parent)
+    : TForm(MainWindow, parent)
+{
+    BuildControls(MainControls);
+    BindControls();
+    GameNames->setVisible(false);
+    Screenshot->SetCenter(true);
+    MaveDir->setReadOnly(true);
+    ZipDir->setReadOnly(true);
+    GameDescs->setUniformItemSizes(true);
+    SetDefaultButton(ButtonExecute);
+    SetCancelButton(ButtonQuit);
+    WireEvents();
+    Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1()
+{
+    Guarded([this] { FormDestroy(); });
+}
+
+void TForm1::BindControls()
+{
+    Label1 = Control<QLabel>("Label1");
+    Label2 = Control<QLabel>("Label2");
+    Image1 = Control<TImage>("Image1");
+    Screenshot = Control<TImage>("Screenshot");
+    Label3 = Control<QLabel>("Label3");
+    GameNames = Control<QListWidget>("GameNames");
+    GroupOptions = Control<QGroupBox>("GroupOptions");
+    CheckJoy = Control<QCheckBox>("CheckJoy");
+    CheckNoSound = Control<QCheckBox>("CheckNoSound");
+    CheckFMBase = Control<QCheckBox>("CheckFMBase");
+    CheckNoScan = Control<QCheckBox>("CheckNoScan");
+    CheckVSync = Control<QCheckBox>("CheckVSync");
+    CheckFrameskip = Control<QCheckBox>("CheckFrameskip");
+    ButtonQuit = Control<QPushButton>("ButtonQuit");
+    ButtonAbout = Control<QPushButton>("ButtonAbout");
+    MaveDir = Control<QLineEdit>("MaveDir");
+    GameDescs = Control<QListWidget>("GameDescs");
+    MaveOpenButton = Control<QPushButton>("MaveOpenButton");
+    ZipDir = Control<QLineEdit>("ZipDir");
+    ZipOpenButton = Control<QPushButton>("ZipOpenButton");
+    ButtonHelp = Control<QPushButton>("ButtonHelp");
+    ButtonExecute = Control<TColorButton>("ButtonExecute");
+}
+
+void TForm1::WireEvents()
+{
+    SetOnActivate([this] { FormActivate(); });
+    ConnectHandler(GameDescs, &QListWidget::currentRowChanged, this, &TForm1::GameDescsClick);
+    ConnectHandler(GameDescs, &QListWidget::itemDoubleClicked, this, &TForm1::GameDescsDblClick);
+    ConnectHandler(ButtonExecute, &QPushButton::clicked, this, &TForm1::ButtonExecuteClick);
+    ConnectHandler(MaveOpenButton, &QPushButton::clicked, this, &TForm1::MaveOpenButtonClick);
+    ConnectHandler(ZipOpenButton, &QPushButton::clicked, this, &TForm1::ZipOpenButtonClick);
+    ConnectHandler(ButtonHelp, &QPushButton::clicked, this, &TForm1::ButtonHelpClick);
+    ConnectHandler(ButtonAbout, &QPushButton::clicked, this, &TForm1::ButtonAboutClick);
+    ConnectHandler(ButtonQuit, &QPushButton::clicked, this, &TForm1::ButtonQuitClick);
+}
+
+void TForm1::FormCreate()
+{
+    programDir_ = platform::CurrentDir();
+    settings_ = std::make_unique<TIniFile>(platform::JoinPath(programDir_, "kabinex.ini"));
+    MaveDir->setText(QString::fromStdString(settings_->ReadString("path", "emudir", ".")));
+    ZipDir->setText(QString::fromStdString(settings_->ReadString("path", "zipdir", ToStd(NoZipMarker))));
+    unzipper_ = settings_->ReadString("path", "unzipper", "unzip");
+    CheckJoy->setChecked(settings_->ReadBool("options", "enablejoystick", false));
+    CheckNoSound->setChecked(settings_->ReadBool("options", "nosound", false));
+    CheckFMBase->setChecked(settings_->ReadBool("options", "altfmbase", false));
+    CheckNoScan->setChecked(settings_->ReadBool("options", "noscanlines", false));
+    CheckVSync->setChecked(settings_->ReadBool("options", "vsync", false));
+    CheckFrameskip->setChecked(settings_->ReadBool("options", "frameskip", false));
+    FillCatalogue();
+    ROMCHECK();
+}
+
+// The "games" section: the keys are the ROM-set names, the values their descriptions.
+void TForm1::FillCatalogue()
+{
+    const QSignalBlocker blockNames(GameNames);
+    const QSignalBlocker blockDescs(GameDescs);
+    GameNames->clear();
+    GameDescs->clear();
+    for (const auto& [name, description] : settings_->ReadSectionValues("games")) {
+        GameNames->addItem(QString::fromStdString(name));
+        GameDescs->addItem(GameItem(QString::fromStdString(description)));
+    }
+    if (GameDescs->count() > 0)
+        GameDescs->setCurrentRow(0);
+}
+
+void TForm1::FormDestroy()
+{
+    if (!settings_)
+        return;
+    settings_->WriteString("path", "emudir", ToStd(MaveDir->text()));
+    settings_->WriteString("path", "zipdir", ToStd(ZipDir->text()));
+    settings_->WriteBool("options", "enablejoystick", CheckJoy->isChecked());
+    settings_->WriteBool("options", "nosound", CheckNoSound->isChecked());
+    settings_->WriteBool("options", "altfmbase", CheckFMBase->isChecked());
+    settings_->WriteBool("options", "noscanlines", CheckNoScan->isChecked());
+    settings_->WriteBool("options", "vsync", CheckVSync->isChecked());
+    settings_->WriteBool("options", "frameskip", CheckFrameskip->isChecked());
+}
+
+void TForm1::FormActivate()
+{
+    GameDescsClick();
+    GameDescs->setFocus();
+}
+
+std::string TForm1::SelectedGame() const
+{
+    const int row = GameDescs->currentRow();
+    if (row < 0 || row >= GameNames->count())
+        return {};
+    return ToStd(GameNames->item(row)->text());
+}
+
+int TForm1::CountGameEntries(const std::string& game) const
+{
+    if (MaveDir->text() == NotDefinedMarker || !platform::IsPlainFileName(game))
+        return 0;
+    return platform::CountDirectoryEntries(platform::JoinPath(ToStd(MaveDir->text()), game));
+}
+
+bool TForm1::ZipArchiveExists(const std::string& game) const
+{
+    if (ZipDir->text() == NoZipMarker || !platform::IsPlainFileName(game))
+        return false;
+    return platform::FileExists(platform::JoinPath(ToStd(ZipDir->text()), game + ".zip"));
+}
+
+bool TForm1::GameAvailable(const std::string& game) const
+{
+    return CountGameEntries(game) >= PresentEntryCount || ZipArchiveExists(game);
+}
+
+void TForm1::ROMCHECK()
+{
+    for (int i = 0; i < GameDescs->count(); ++i) {
+        QListWidgetItem* item = GameDescs->item(i);
+        QString description = item->text();
+        if (description.startsWith(MissingMark))
+            description.remove(0, MissingMark.size());
+        if (!GameAvailable(ToStd(GameNames->item(i)->text())))
+            description.prepend(MissingMark);
+        if (description != item->text())
+            item->setText(description);
+    }
+}
+
+void TForm1::SetExecuteButton()
+{
+    if (MaveDir->text() == NotDefinedMarker) {
+        ButtonExecute->setText(QStringLiteral("No MAVE!"));
+        ButtonExecute->SetCaptionColor(clRed);
+        return;
+    }
+    const QListWidgetItem* selected = GameDescs->currentItem();
+    if (selected != nullptr && !selected->text().startsWith(MissingMark)) {
+        ButtonExecute->setText(QStringLiteral("Ejecute!"));
+        ButtonExecute->SetCaptionColor(clGreen);
+    } else {
+        ButtonExecute->setText(QStringLiteral("No ROMs!"));
+        ButtonExecute->SetCaptionColor(clRed);
+    }
+}
+
+void TForm1::GameDescsClick()
+{
+    SetExecuteButton();
+}
+
+void TForm1::GameDescsDblClick()
+{
+    if (ButtonExecute->isEnabled())
+        ButtonExecuteClick();
+}
+
+void TForm1::ButtonExecuteClick()
+{
+}
+
+void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogSpec& spec, const QString& marker)
+{
+    const QString picked = Dialogs().OpenFile(this, spec, field->text());
+    const QString directory = DirectoryPart(picked);
+    field->setText(directory.isEmpty() ? marker : directory);
+    ROMCHECK();
+    SetExecuteButton();
+}
+
+void TForm1::MaveOpenButtonClick()
+{
+    PickDirectory(MaveDir, OpenDialog1, NotDefinedMarker);
+}
+
+void TForm1::ZipOpenButtonClick()
+{
+    PickDirectory(ZipDir, OpenDialog2, NoZipMarker);
+}
+
+void TForm1::ButtonHelpClick()
+{
+    if (MaveDir->text() == NotDefinedMarker)
+        Dialogs().ShowWarning(QStringLiteral("Use el botón Selec. para definir ruta a MAVE.EXE "));
+}
+
+void TForm1::ButtonAboutClick()
+{
+}
+
+void TForm1::ButtonQuitClick()
+{
+    close();
+}

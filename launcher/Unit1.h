@@ -1,0 +1,98 @@
+// The main window: the game catalogue, the selected game's screenshot, the two directories, the
+// six emulator options and the buttons.
+#pragma once
+
+#include "Forms.h"
+
+#include <QString>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class TColorButton;
+class TImage;
+class TIniFile;
+
+// Stand in the directory fields instead of a path; never name a real file or directory.
+inline const QString NotDefinedMarker = QStringLiteral("<no definido!>");
+inline const QString NoZipMarker = QStringLiteral("<No tiene soporte ZIP!>");
+// Prefixes the description of a game whose ROMs are missing.
+inline const QString MissingMark = QStringLiteral("\u00B7\u00B7 ");
+
+class TForm1 : public TForm {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    void ROMCHECK();
+    void SetExecuteButton();
+
+    // Event handlers.
+    void FormCreate();
+    void FormActivate();
+    void FormDestroy();
+    void GameDescsClick();
+    void GameDescsDblClick();
+    void ButtonExecuteClick();
+    void MaveOpenButtonClick();
+    void ZipOpenButtonClick();
+    void ButtonHelpClick();
+    void ButtonAboutClick();
+    void ButtonQuitClick();
+
+    const std::string& ProgramDir() const { return programDir_; }
+    const std::string& Unzipper() const { return unzipper_; }
+    // The ROM-set name of the game selected in GameDescs; empty when nothing is selected.
+    std::string SelectedGame() const;
+
+    QLabel* Label1;
+    QLabel* Label2;
+    TImage* Image1;
+    TImage* Screenshot;
+    QLabel* Label3;
+    QListWidget* GameNames;
+    QGroupBox* GroupOptions;
+    QCheckBox* CheckJoy;
+    QCheckBox* CheckNoSound;
+    QCheckBox* CheckFMBase;
+    QCheckBox* CheckNoScan;
+    QCheckBox* CheckVSync;
+    QCheckBox* CheckFrameskip;
+    QPushButton* ButtonQuit;
+    QPushButton* ButtonAbout;
+    QLineEdit* MaveDir;
+    QListWidget* GameDescs;
+    QPushButton* MaveOpenButton;
+    QLineEdit* ZipDir;
+    QPushButton* ZipOpenButton;
+    QPushButton* ButtonHelp;
+    TColorButton* ButtonExecute;
+
+private:
+    void BindControls();
+    void WireEvents();
+    void FillCatalogue();
+    // Counts the entries of the game's directory under the emulator directory ("." and ".."
+    // included); 0 when the directory is not set or the name is no plain file name.
+    int CountGameEntries(const std::string& game) const;
+    // The game's archive in the ZIP directory exists (never while ZIP support is off).
+    bool ZipArchiveExists(const std::string& game) const;
+    bool GameAvailable(const std::string& game) const;
+    // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
+    void PickDirectory(QLineEdit* field, const struct TOpenDialogSpec& spec, const QString& marker);
+
+    std::string programDir_;
+    std::unique_ptr<TIniFile> settings_;
+    std::string unzipper_;
+};
+
+// Enough entries in a game's directory ("." and ".." included) for its ROMs to count as present.
+inline constexpr int PresentEntryCount = 7;
+
+std::string ToStd(const QString& text);

@@ -1,0 +1,20 @@
+// The program block: the application, its windows in their order, the event loop.
+#include "Application.h"
+#include "Unit1.h"
+
+#include <QApplication>
+#include <memory>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    InitializeToolkit();
+    SetApplicationTitle(QStringLiteral("Kabinex"));
+
+    auto form1 = std::make_unique<TForm1>();
+    QObject::connect(form1.get(), &QDialog::finished, &app, &QCoreApplication::quit);
+    form1->show();
+    const int result = QApplication::exec();
+    form1.reset(); // writes the settings back
+    return result;
+}
