@@ -1,0 +1,50 @@
+// Profile (INI) files, read and written the way the classic Windows profile functions do:
+// straight to the file on every call, every byte the caller does not change kept as it was.
+// All texts are UTF-8; a file that is not valid UTF-8 is taken to be Windows-1252.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TIniParse;
+
+class TIniFile {
+public:
+    explicit TIniFile(std::string fileName);
+    ~TIniFile();
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
+
+    const std::string& FileName() const;
+
+    // The value of the first entry named key in the first section named section (both without
+    // regard to ASCII case), whole; defaultValue when the file, section or entry is missing.
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    // The value as an integer (decimal, "$" or "0x" hexadecimal) not equal to 0; a value that is
+    // no such integer, an empty or missing one included, gives defaultValue.
+    bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
+    // The keys of the section in file order, a repeated key as often as it stands.
+    std::vector<std::string> ReadSection(const std::string& section) const;
+    // ReadSection with each key's value as ReadString gives it, in one pass over the parse.
+    std::vector<std::pair<std::string, std::string>> ReadSectionValues(const std::string& section) const;
+
+    // Replaces the value of the entry, or adds the entry (and its section, and the file).
+    // Throws Exception("nach <file> kann nicht geschrieben werden") when the write is refused.
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    // Writes "1" for true, "0" for false.
+    void WriteBool(const std::string& section, const std::string& key, bool value);
+
+private:
+    // The parse of the file as it stands now, re-read only when the file has changed.
+    const TIniParse& Current() const;
+
+    std::string fileName_;
+    mutable std::unique_ptr<TIniParse> parse_;
+};
+
+// text as a signed 32-bit integer: optional leading blanks, an optional sign, then decimal digits
+// or "$" and hexadecimal digits; defaultValue for anything else, an out-of-range number included.
+int StrToIntDef(const std::string& text, int defaultValue);
