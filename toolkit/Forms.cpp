@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <map>
@@ -36,11 +37,14 @@ Qt::WindowFlags FlagsFor(TBorderIcons icons)
     return flags;
 }
 
+// A window's colour fills the window itself; a control's colour fills the control, the text
+// area of edits, lists and memos included.
 void SetBackground(QWidget* widget, TColor color)
 {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, ToQColor(color));
-    palette.setColor(QPalette::Base, ToQColor(color));
+    if (!widget->isWindow())
+        palette.setColor(QPalette::Base, ToQColor(color));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
@@ -180,6 +184,27 @@ void TForm::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
+// Without a window manager a new window may never receive the focus; the first activation
+// must still happen once the window is on screen.
+void TForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!activatedOnce_)
+        QTimer::singleShot(0, this, [this] {
+            if (!activatedOnce_)
+                RunActivation();
+        });
+    activateWindow();
+}
+
+void TForm::RunActivation()
+{
+    if (!onActivate_)
+        return;
+    activatedOnce_ = true;
+    Guarded(onActivate_);
+}
+
 void TForm::FocusWindowChanged(QWindow* now)
 {
     const QPointer<QWindow> previous = previousFocusWindow;
@@ -191,6 +216,5 @@ void TForm::FocusWindowChanged(QWindow* now)
         && !qobject_cast<QMessageBox*>(QWidget::find(previous->winId()));
     if (activatedOnce_ && !fromOwnWindow)
         return;
-    activatedOnce_ = true;
-    Guarded(onActivate_);
+    RunActivation();
 }

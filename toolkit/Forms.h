@@ -89,9 +89,11 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void FocusWindowChanged(QWindow* now);
+    void RunActivation();
     QWidget* ParentFor(const TControlSpec& spec);
     void LinkTabOrder(std::span<const TControlSpec> controls);
 
