@@ -1,0 +1,36 @@
+// A TDialogs that never blocks: it records every box it is asked to show and answers file
+// dialogs from a script. Installed for its lifetime.
+#pragma once
+
+#include "Dialogs.h"
+
+#include <QStringList>
+#include <deque>
+
+class ScriptedDialogs : public TDialogs {
+public:
+    ScriptedDialogs() { SetDialogs(this); }
+    ~ScriptedDialogs() override { SetDialogs(nullptr); }
+
+    void ShowError(const QString& message) override { errors << message; }
+    void ShowWarning(const QString& text) override { warnings << text; }
+    void ShowMessage(const QString& text) override { messages << text; }
+    QString OpenFile(QWidget*, const TOpenDialogSpec& spec, const QString& initialDir) override
+    {
+        openedSpecs.push_back(spec);
+        openedDirs << initialDir;
+        if (fileAnswers.empty())
+            return {};
+        QString answer = fileAnswers.front();
+        fileAnswers.pop_front();
+        return answer;
+    }
+
+    QStringList errors;
+    QStringList warnings;
+    QStringList messages;
+    QStringList openedDirs;
+    std::vector<TOpenDialogSpec> openedSpecs;
+    // Answers of the next file dialogs, in order; an empty text (or none left) is a cancel.
+    std::deque<QString> fileAnswers;
+};
