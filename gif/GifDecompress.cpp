@@ -63,6 +63,7 @@ public:
         bool firstCode = true;
         while (code != S.EndCode) {
             if (code == S.ClearCode) {
+                ResetTable();
                 do
                     code = ReadCode();
                 while (code == S.ClearCode);
@@ -70,6 +71,7 @@ public:
                     throw EGifException("Bad code");
                 code = StartAfterClear(code);
             } else if (firstCode) {
+                ResetTable();
                 code = StartAfterClear(code);
             } else if (code < FreeCode) {
                 AddEntry(First[code]);
@@ -120,13 +122,17 @@ private:
         return code;
     }
 
-    // The clear code's reset and the one pixel of the first code after it (no table entry). An
-    // undefined code stands for 0.
-    std::uint32_t StartAfterClear(std::uint32_t code)
+    void ResetTable()
     {
         S.CodeSize = S.InitialCodeSize + 1;
         FreeCode = static_cast<std::uint16_t>(S.EndCode + 1);
         MaxCode = static_cast<std::uint16_t>(1u << S.CodeSize);
+    }
+
+    // The one pixel of the first code after a clear code (no table entry). An undefined code
+    // stands for 0.
+    std::uint32_t StartAfterClear(std::uint32_t code)
+    {
         if (code >= FreeCode)
             code = 0;
         const std::uint8_t pixel = static_cast<std::uint8_t>(code);
