@@ -3,6 +3,8 @@
 #include "Controls.h"
 #include "Dialogs.h"
 #include "FileSystem.h"
+#include "GifUnit.h"
+#include "Graphics.h"
 #include "Guard.h"
 #include "IniFiles.h"
 
@@ -137,6 +139,7 @@ void TForm1::WireEvents()
 
 void TForm1::FormCreate()
 {
+    screenshotGif_ = std::make_unique<TGifFile>();
     programDir_ = platform::CurrentDir();
     settings_ = std::make_unique<TIniFile>(platform::JoinPath(programDir_, "kabinex.ini"));
     MaveDir->setText(QString::fromStdString(settings_->ReadString("path", "emudir", ".")));
@@ -247,7 +250,28 @@ void TForm1::SetExecuteButton()
 
 void TForm1::GameDescsClick()
 {
+    // An empty catalogue has nothing to show; a name that is no plain file name gets the placeholder.
+    if (GameDescs->currentRow() >= 0) {
+        const std::string game = SelectedGame();
+        ShowScreenshot(platform::IsPlainFileName(game) ? ScreenshotPath(game + ".gif") : PlaceholderPath());
+    }
     SetExecuteButton();
+}
+
+std::string TForm1::ScreenshotPath(const std::string& fileName) const
+{
+    return platform::JoinPath(platform::JoinPath(programDir_, "scrshots"), fileName);
+}
+
+std::string TForm1::PlaceholderPath() const
+{
+    return ScreenshotPath("notavail.gif");
+}
+
+void TForm1::ShowScreenshot(const std::string& path)
+{
+    screenshotGif_->LoadFromFile(platform::FileExists(path) ? path : PlaceholderPath());
+    Screenshot->SetPicture(*screenshotGif_->AsBitmap());
 }
 
 void TForm1::GameDescsDblClick()
@@ -279,14 +303,24 @@ void TForm1::ZipOpenButtonClick()
     PickDirectory(ZipDir, OpenDialog2, NoZipMarker);
 }
 
+void TForm1::SetAuxiliaryWindows(TForm* aboutBox, TForm* readmeViewer)
+{
+    aboutBox_ = aboutBox;
+    readmeViewer_ = readmeViewer;
+}
+
 void TForm1::ButtonHelpClick()
 {
     if (MaveDir->text() == NotDefinedMarker)
         Dialogs().ShowWarning(QStringLiteral("Use el botón Selec. para definir ruta a MAVE.EXE "));
+    else if (readmeViewer_)
+        readmeViewer_->ShowModal();
 }
 
 void TForm1::ButtonAboutClick()
 {
+    if (aboutBox_)
+        aboutBox_->ShowModal();
 }
 
 void TForm1::ButtonQuitClick()

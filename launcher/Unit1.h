@@ -16,6 +16,7 @@ class QListWidget;
 class QPushButton;
 class TColorButton;
 class TImage;
+class TGifFile;
 class TIniFile;
 
 // Stand in the directory fields instead of a path; never name a real file or directory.
@@ -45,6 +46,12 @@ public:
     void ButtonHelpClick();
     void ButtonAboutClick();
     void ButtonQuitClick();
+
+    // Shows the GIF file at path in Screenshot, or the placeholder when there is no such file.
+    void ShowScreenshot(const std::string& path);
+
+    // The windows that Help and About open; created after this one, not owned.
+    void SetAuxiliaryWindows(TForm* aboutBox, TForm* readmeViewer);
 
     const std::string& ProgramDir() const { return programDir_; }
     const std::string& Unzipper() const { return unzipper_; }
@@ -76,6 +83,8 @@ public:
 
 private:
     void BindControls();
+    std::string ScreenshotPath(const std::string& fileName) const;
+    std::string PlaceholderPath() const;
     void WireEvents();
     void FillCatalogue();
     // Counts the entries of the game's directory under the emulator directory ("." and ".."
@@ -90,6 +99,9 @@ private:
     std::string programDir_;
     std::unique_ptr<TIniFile> settings_;
     std::string unzipper_;
+    std::unique_ptr<TGifFile> screenshotGif_;
+    QPointer<TForm> aboutBox_;
+    QPointer<TForm> readmeViewer_;
 };
 
 // Enough entries in a game's directory ("." and ".." included) for its ROMs to count as present.

@@ -1,5 +1,7 @@
 // The program block: the application, its windows in their order, the event loop.
 #include "Application.h"
+#include "GifUnit.h"
+#include "Screen.h"
 #include "Unit1.h"
 
 #include <QApplication>
@@ -10,6 +12,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     InitializeToolkit();
     SetApplicationTitle(QStringLiteral("Kabinex"));
+    // The window stays live while a big screenshot decodes.
+    SetGifMessageHook(ProcessMessages);
+    SetGifBusyCursorHook([](bool busy) { Screen::SetCursor(busy ? TCursor::HourGlass : TCursor::Default); });
 
     auto form1 = std::make_unique<TForm1>();
     QObject::connect(form1.get(), &QDialog::finished, &app, &QCoreApplication::quit);

@@ -1,5 +1,6 @@
 // The main window on real settings files and real directories: start-up, catalogue, ROM check,
 // launch-button state, directory pickers, and the settings written back when it closes.
+#include "../gif/GifTestSupport.h"
 #include "Controls.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
@@ -20,6 +21,11 @@ namespace {
 
 class MainWindowTest : public testing::Test {
 protected:
+    void SetUp() override
+    {
+        program.Write("scrshots/notavail.gif",
+                      giftest::TGifBuilder().Header().Screen(true, 0, 1, 1).Colors(2).Image(1, 1, 2, 0, 2).Trailer().Bytes());
+    }
     std::unique_ptr<TForm1> Start(const std::string& ini)
     {
         program.Write("kabinex.ini", ini);
