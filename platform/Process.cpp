@@ -1,0 +1,177 @@
+#include "Process.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern "C" {
+#include <sys/pidfd.h>
+}
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+int StatusOf(const siginfo_t& info)
+{
+    return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+}
+
+// Reaps an ended process without waiting: true when it has ended (and is gone), with its status.
+bool ReapIfEnded(int pidfd, int& status)
+{
+    siginfo_t info{};
+    int result;
+    do {
+        result = ::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0)
+        return true; // someone else reaped it (or children are reaped automatically)
+    if (info.si_pid == 0)
+        return false;
+    status = StatusOf(info);
+    return true;
+}
+
+// A process nobody watches any more is waited for on a thread of its own, so it leaves no zombie.
+void ReapInBackground(int pidfd)
+{
+    std::thread([pidfd] {
+        siginfo_t info{};
+        while (::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED) < 0 && errno == EINTR) {
+        }
+        ::close(pidfd);
+    }).detach();
+}
+
+class SpawnSettings {
+public:
+    SpawnSettings()
+    {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSettings()
+    {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+int Configure(SpawnSettings& settings, const std::string& directory, StandardStreams streams)
+{
+    int rc = 0;
+    if (!directory.empty())
+        rc = posix_spawn_file_actions_addchdir_np(&settings.actions, directory.c_str());
+    if (rc == 0)
+        rc = posix_spawn_file_actions_addopen(&settings.actions, 0, "/dev/null", O_RDONLY, 0);
+    if (rc == 0 && streams == StandardStreams::Null)
+        rc = posix_spawn_file_actions_addopen(&settings.actions, 1, "/dev/null", O_WRONLY, 0);
+    if (rc == 0 && streams == StandardStreams::Null)
+        rc = posix_spawn_file_actions_adddup2(&settings.actions, 1, 2);
+    if (rc == 0)
+        rc = posix_spawn_file_actions_addclosefrom_np(&settings.actions, 3);
+
+    // The launcher's blocked or ignored signals are no business of the program it starts.
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    if (rc == 0)
+        rc = posix_spawnattr_setsigmask(&settings.attributes, &none);
+    if (rc == 0)
+        rc = posix_spawnattr_setsigdefault(&settings.attributes, &all);
+    if (rc == 0)
+        rc = posix_spawnattr_setflags(&settings.attributes,
+                                      POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    return rc;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd)
+{
+    if (pidfd_ < 0)
+        return;
+    notifier_ = new QSocketNotifier(pidfd_, QSocketNotifier::Read);
+    QObject::connect(notifier_, &QSocketNotifier::activated, this, &ChildProcess::PidfdReadable);
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (notifier_) {
+        notifier_->setEnabled(false);
+        notifier_->deleteLater();
+    }
+    if (pidfd_ < 0)
+        return;
+    if (ReapIfEnded(pidfd_, status_))
+        ::close(pidfd_);
+    else
+        ReapInBackground(pidfd_);
+}
+
+void ChildProcess::PidfdReadable()
+{
+    if (pidfd_ < 0 || !ReapIfEnded(pidfd_, status_))
+        return;
+    notifier_->setEnabled(false);
+    ::close(pidfd_);
+    pidfd_ = -1;
+    ended_ = true;
+    emit Finished(status_); // last: a receiver may delete this object
+}
+
+std::unique_ptr<ChildProcess> StartDetached(const std::string& path, const std::vector<std::string>& argv,
+                                            const std::string& directory, StandardStreams streams, int* error)
+{
+    const auto fail = [error](int code) {
+        if (error)
+            *error = code;
+        return nullptr;
+    };
+    SpawnSettings settings;
+    if (const int rc = Configure(settings, directory, streams); rc != 0)
+        return fail(rc);
+
+    std::vector<char*> arguments;
+    for (const std::string& argument : argv)
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+
+    // glibc's posix_spawn waits until the exec has happened and returns its error, so a missing
+    // or non-executable file is reported here, not as an exit status.
+    pid_t pid = 0;
+    if (const int rc = posix_spawn(&pid, path.c_str(), &settings.actions, &settings.attributes,
+                                   arguments.data(), environ);
+        rc != 0)
+        return fail(rc);
+
+    // The child cannot be reaped by anyone else before this, so its pid still names it.
+    const int pidfd = pidfd_open(pid, 0);
+    if (pidfd < 0) {
+        // It runs, but its end cannot be watched (no descriptors left, or a kernel before 5.3):
+        // it is reaped in the background and the object never reports it finished.
+        std::thread([pid] {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    }
+    if (error)
+        *error = 0;
+    return std::make_unique<ChildProcess>(pid, pidfd);
+}
+
+} // namespace platform
