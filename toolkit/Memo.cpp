@@ -1,0 +1,91 @@
+#include "Memo.h"
+
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+// Windows-1252's characters for the bytes 0x80..0x9F; the five it leaves undefined keep
+// their C1 code points.
+constexpr std::array<char16_t, 32> Windows1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+QString Decode(std::string_view bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    if (!utf8.hasError())
+        return text;
+    text.clear();
+    text.reserve(qsizetype(bytes.size()));
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += QChar(byte >= 0x80 && byte < 0xA0 ? Windows1252High[byte - 0x80] : char16_t{byte});
+    }
+    return text;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+} // namespace
+
+EFOpenError::EFOpenError(const std::string& path)
+    : Exception("Datei " + path + " kann nicht geöffnet werden")
+{
+}
+
+EMemoCapacity::EMemoCapacity()
+    : Exception("Text überschreitet Memo-Kapazität")
+{
+}
+
+QString MemoText(std::string_view bytes)
+{
+    // The widget keeps lines, not line-end characters: every CR, LF or CR LF becomes one break.
+    const QString decoded = Decode(bytes);
+    QString text;
+    text.reserve(decoded.size());
+    for (qsizetype i = 0; i < decoded.size(); ++i) {
+        const QChar c = decoded[i];
+        if (c == u'\r') {
+            text += u'\n';
+            if (i + 1 < decoded.size() && decoded[i + 1] == u'\n')
+                ++i;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+void LoadMemoFromFile(QPlainTextEdit& memo, const std::string& path)
+{
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    struct stat info {};
+    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode))
+        throw EFOpenError(path);
+    if (static_cast<std::size_t>(info.st_size) > MemoCapacity)
+        throw EMemoCapacity();
+
+    std::string bytes;
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        bytes.append(buffer, n);
+        // The file may grow while it is read.
+        if (bytes.size() > MemoCapacity)
+            throw EMemoCapacity();
+    }
+    if (std::ferror(file.get()))
+        throw EFOpenError(path);
+    memo.setPlainText(MemoText(bytes));
+}
