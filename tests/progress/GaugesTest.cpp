@@ -347,3 +347,18 @@ TEST(GaugeTest, BltBitmapMakeLikeTakesTheSizeInWindowFrameColour)
     TBitmap copy = bitmap;
     EXPECT_TRUE(Filled(copy, Rect(0, 0, 7, 5), clBlack));
 }
+
+TEST(GaugeTest, TinyAndEmptyGaugesPaintWithoutFault)
+{
+    for (TGaugeKind kind : {gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle})
+        for (TGaugeBorderStyle border : {TGaugeBorderStyle::bsSingle, TGaugeBorderStyle::bsNone})
+            for (QSize size : {QSize(0, 0), QSize(1, 1), QSize(2, 2), QSize(3, 40), QSize(40, 3)}) {
+                TGauge gauge;
+                gauge.resize(size);
+                Configure(gauge, kind, 60, border);
+                gauge.SetShowText(true);
+                const TBitmap picture = gauge.Render();
+                EXPECT_EQ(picture.Width(), size.width());
+                EXPECT_EQ(picture.Height(), size.height());
+            }
+}
