@@ -69,9 +69,12 @@ QString MemoText(std::string_view bytes)
 
 void LoadMemoFromFile(QPlainTextEdit& memo, const std::string& path)
 {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    // Only regular files: a directory reads as nothing, and a pipe would block the window.
     struct stat info {};
-    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw EFOpenError(path);
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file || fstat(fileno(file.get()), &info) != 0)
         throw EFOpenError(path);
     if (static_cast<std::size_t>(info.st_size) > MemoCapacity)
         throw EMemoCapacity();

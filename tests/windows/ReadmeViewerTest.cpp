@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -154,7 +155,7 @@ TEST_F(ReadmeViewerTest, MissingLauncherReadmeOnTogglingChangesNothing)
     EXPECT_EQ(dialogs.errors.size(), 2);
 }
 
-TEST_F(ReadmeViewerTest, ADirectoryInPlaceOfTheReadmeCannotBeOpened)
+TEST_F(ReadmeViewerTest, OnlyRegularFilesAreRead)
 {
     std::filesystem::remove(program / "KABINEX.TXT");
     program.MakeDir("KABINEX.TXT");
@@ -162,6 +163,13 @@ TEST_F(ReadmeViewerTest, ADirectoryInPlaceOfTheReadmeCannotBeOpened)
     form->Button1->click();
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].endsWith(QStringLiteral("kann nicht geöffnet werden.")));
+    EXPECT_TRUE(form->EmulatorReadmeShown());
+
+    // A pipe would wait for a writer forever.
+    std::filesystem::remove(program / "KABINEX.TXT");
+    ASSERT_EQ(mkfifo((program / "KABINEX.TXT").c_str(), 0600), 0);
+    form->Button1->click();
+    EXPECT_EQ(dialogs.errors.size(), 2);
     EXPECT_TRUE(form->EmulatorReadmeShown());
 }
 
