@@ -56,7 +56,8 @@ void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream)
     const std::uint64_t fileSize = PixelDataOffset + static_cast<std::uint64_t>(rowLength) * height;
 
     stream.SetPosition(0);
-    stream.Reserve(static_cast<std::size_t>(fileSize));
+    if (stream.Size() < fileSize)
+        stream.Reserve(static_cast<std::size_t>(fileSize - stream.Size()));
 
     std::uint8_t head[PixelDataOffset] = {};
     head[0] = 'B';
