@@ -270,9 +270,13 @@ struct TIniParse {
         return windows1252 ? DecodeWindows1252(raw) : std::string(raw);
     }
     void Parse();
+    // Writes the entry into bytes (and parses them again); the offset of the first byte changed.
+    std::size_t Put(const std::string& section, const std::string& key, const std::string& value);
 
 private:
     void ParseLine(std::size_t begin, std::size_t end);
+    std::size_t Splice(const std::string& section, const std::string& key, const std::string& sectionBytes,
+                       const std::string& keyBytes, const std::string& valueBytes);
 };
 
 namespace {
@@ -358,8 +362,6 @@ void TIniParse::ParseLine(std::size_t begin, std::size_t end)
     section.entries.push_back(std::move(entry));
 }
 
-// ---- TIniFile ---------------------------------------------------------------------------------
-
 namespace {
 
 Exception WriteError(const std::string& fileName)
@@ -394,6 +396,61 @@ std::string QuotedIfNeeded(const std::string& value)
 }
 
 } // namespace
+
+// The texts are given in the file's encoding.
+std::size_t TIniParse::Splice(const std::string& section, const std::string& key, const std::string& sectionBytes,
+                              const std::string& keyBytes, const std::string& valueBytes)
+{
+    const TIniSection* target = Find(section);
+    const TIniEntry* old = target ? target->Find(key) : nullptr;
+    std::size_t at = 0;
+    std::size_t erase = 0;
+    std::string insert;
+    if (old) {
+        at = old->valueBegin;
+        erase = old->valueEnd - old->valueBegin;
+        insert = QuotedIfNeeded(valueBytes);
+    } else if (target) {
+        at = target->entries.empty() ? target->headerEnd : target->entries.back().lineEnd;
+        insert = lineBreak + keyBytes + "=" + QuotedIfNeeded(valueBytes);
+    } else {
+        at = bytes.size();
+        if (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r')
+            insert = lineBreak;
+        insert += "[" + sectionBytes + "]" + lineBreak + keyBytes + "=" + QuotedIfNeeded(valueBytes) + lineBreak;
+    }
+    bytes.replace(at, erase, insert);
+    return at;
+}
+
+std::size_t TIniParse::Put(const std::string& section, const std::string& key, const std::string& value)
+{
+    std::size_t firstChange = std::string::npos;
+    if (windows1252) {
+        const std::string original = bytes;
+        std::string sectionBytes, keyBytes, valueBytes;
+        if (EncodeWindows1252(section, sectionBytes) && EncodeWindows1252(key, keyBytes)
+            && EncodeWindows1252(value, valueBytes)) {
+            firstChange = Splice(section, key, sectionBytes, keyBytes, valueBytes);
+            // The file must go on reading as Windows-1252, not turn into UTF-8 with other letters.
+            if (!IsValidUtf8(bytes) || IsAscii(bytes)) {
+                Parse();
+                return firstChange;
+            }
+        }
+        // Windows-1252 cannot hold the new text: the file goes over to UTF-8 as a whole, every
+        // character kept, rather than gaining bytes that would read back as other letters.
+        bytes = DecodeWindows1252(original);
+        Parse();
+        firstChange = 0;
+    }
+    firstChange = std::min(firstChange, Splice(section, key, section, key, value));
+    Parse();
+    return firstChange;
+}
+
+// ---- TIniFile ---------------------------------------------------------------------------------
+
 
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
@@ -491,57 +548,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     if (entry && entry->value == value)
         return;
 
-    // Puts the entry into parse.bytes, the texts given in the file's encoding; returns the offset
-    // of the first byte changed.
-    const auto splice = [&](const std::string& sectionBytes, const std::string& keyBytes,
-                            const std::string& valueBytes) {
-        const TIniSection* target = parse.Find(section);
-        const TIniEntry* old = target ? target->Find(key) : nullptr;
-        std::size_t at = 0;
-        std::size_t erase = 0;
-        std::string insert;
-        if (old) {
-            at = old->valueBegin;
-            erase = old->valueEnd - old->valueBegin;
-            insert = QuotedIfNeeded(valueBytes);
-        } else if (target) {
-            at = target->entries.empty() ? target->headerEnd : target->entries.back().lineEnd;
-            insert = parse.lineBreak + keyBytes + "=" + QuotedIfNeeded(valueBytes);
-        } else {
-            at = parse.bytes.size();
-            if (!parse.bytes.empty() && parse.bytes.back() != '\n' && parse.bytes.back() != '\r')
-                insert = parse.lineBreak;
-            insert += "[" + sectionBytes + "]" + parse.lineBreak + keyBytes + "=" + QuotedIfNeeded(valueBytes)
-                + parse.lineBreak;
-        }
-        parse.bytes.replace(at, erase, insert);
-        return at;
-    };
-
-    std::size_t firstChange = std::string::npos;
-    bool asUtf8 = !parse.windows1252;
-    if (parse.windows1252) {
-        const std::string original = parse.bytes;
-        std::string sectionBytes, keyBytes, valueBytes;
-        if (EncodeWindows1252(section, sectionBytes) && EncodeWindows1252(key, keyBytes)
-            && EncodeWindows1252(value, valueBytes)) {
-            firstChange = splice(sectionBytes, keyBytes, valueBytes);
-            // The file must go on reading as Windows-1252, not turn into UTF-8 with other letters.
-            asUtf8 = IsValidUtf8(parse.bytes) && !IsAscii(parse.bytes);
-        } else {
-            asUtf8 = true;
-        }
-        if (asUtf8) {
-            // Windows-1252 cannot hold the new text: the file goes over to UTF-8 as a whole, every
-            // character kept, rather than gaining bytes that would read back as other letters.
-            parse.bytes = DecodeWindows1252(original);
-            parse.Parse();
-            firstChange = 0;
-        }
-    }
-    if (asUtf8)
-        firstChange = std::min(firstChange, splice(section, key, value));
-
+    const std::size_t firstChange = parse.Put(section, key, value);
     const bool written = RewriteTail(file.Get(), parse.bytes, firstChange, oldSize)
         && ::fstat(file.Get(), &info) == 0 && file.Close();
     if (!written) {
@@ -549,7 +556,6 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
         throw WriteError(fileName_);
     }
     parse.stamp = StampOf(info);
-    parse.Parse();
 }
 
 void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value)
