@@ -3,10 +3,13 @@
 #pragma once
 
 #include "Forms.h"
+#include "RunTracker.h"
 
 #include <QString>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -49,6 +52,11 @@ public:
 
     // Shows the GIF file at path in Screenshot, or the placeholder when there is no such file.
     void ShowScreenshot(const std::string& path);
+
+    // The emulator's arguments: the ROM-set name, then the switches of the checked options.
+    std::vector<std::string> EmulatorArguments(const std::string& game) const;
+    // The emulators started and the clean-ups they leave.
+    TRunTracker& Runs() { return runs_; }
 
     // The windows that Help and About open; created after this one, not owned.
     void SetAuxiliaryWindows(TForm* aboutBox, TForm* readmeViewer);
@@ -94,6 +102,11 @@ private:
     bool ZipArchiveExists(const std::string& game) const;
     bool GameAvailable(const std::string& game) const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
+    // Extracts the game's archive through the lock file; what the directory held before, or
+    // nothing when the extraction failed (the user has been told why).
+    std::optional<TExtraction> Extract(const std::string& game, const std::string& archive,
+                                       const std::string& emulatorDir);
+    void StartEmulator(const std::string& game, const std::string& emulatorDir, std::optional<TExtraction> extraction);
     void PickDirectory(QLineEdit* field, const struct TOpenDialogSpec& spec, const QString& marker);
 
     std::string programDir_;
@@ -102,6 +115,7 @@ private:
     std::unique_ptr<TGifFile> screenshotGif_;
     QPointer<TForm> aboutBox_;
     QPointer<TForm> readmeViewer_;
+    TRunTracker runs_;
 };
 
 // Enough entries in a game's directory ("." and ".." included) for its ROMs to count as present.

@@ -1,5 +1,6 @@
 // The program block: the application, its windows in their order, the event loop.
 #include "Application.h"
+#include "FmProgr.h"
 #include "GifUnit.h"
 #include "Screen.h"
 #include "Unit1.h"
@@ -16,6 +17,8 @@ int main(int argc, char** argv)
     SetGifMessageHook(ProcessMessages);
     SetGifBusyCursorHook([](bool busy) { Screen::SetCursor(busy ? TCursor::HourGlass : TCursor::Default); });
 
+    // The progress window exists before the main window, hidden, reachable through ProgressHook.
+    CreateProgressForm();
     auto form1 = std::make_unique<TForm1>();
     QObject::connect(form1.get(), &QDialog::finished, &app, &QCoreApplication::quit);
     form1->show();

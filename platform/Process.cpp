@@ -123,6 +123,18 @@ ChildProcess::~ChildProcess()
         ReapInBackground(pidfd_);
 }
 
+bool ChildProcess::HasEnded() const
+{
+    if (ended_ || pidfd_ < 0)
+        return ended_;
+    siginfo_t info{};
+    int result;
+    do {
+        result = ::waitid(P_PIDFD, static_cast<id_t>(pidfd_), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 || info.si_pid != 0;
+}
+
 void ChildProcess::PidfdReadable()
 {
     if (pidfd_ < 0 || !ReapIfEnded(pidfd_, status_))

@@ -26,6 +26,9 @@ public:
     pid_t Pid() const { return pid_; }
     // False once Finished has been emitted.
     bool Running() const { return !ended_; }
+    // Whether the process has ended, asked of the system at once: for waits that do not run the
+    // event loop. Reaps nothing; Finished still follows from the event loop.
+    bool HasEnded() const;
     // The exit status once it has ended: the exit code, or 128 + the signal that ended it.
     int ExitStatus() const { return status_; }
 
