@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "Artwork.h"
 #include "Controls.h"
 #include "Dialogs.h"
 #include "Extraction.h"
@@ -85,6 +86,7 @@ TForm1::TForm1(QWidget* parent)
     BuildControls(MainControls);
     BindControls();
     GameNames->setVisible(false);
+    Image1->SetPicture(MainLogo());
     Screenshot->SetCenter(true);
     MaveDir->setReadOnly(true);
     ZipDir->setReadOnly(true);

@@ -1,11 +1,15 @@
 // The program block: the application, its windows in their order, the event loop.
 #include "Application.h"
+#include "Artwork.h"
 #include "FmProgr.h"
 #include "GifUnit.h"
 #include "Screen.h"
 #include "Unit1.h"
+#include "Unit2.h"
+#include "Unit4.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <memory>
 
 int main(int argc, char** argv)
@@ -13,6 +17,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     InitializeToolkit();
     SetApplicationTitle(QStringLiteral("Kabinex"));
+    QApplication::setWindowIcon(ApplicationIcon());
     // The window stays live while a big screenshot decodes.
     SetGifMessageHook(ProcessMessages);
     SetGifBusyCursorHook([](bool busy) { Screen::SetCursor(busy ? TCursor::HourGlass : TCursor::Default); });
@@ -20,6 +25,11 @@ int main(int argc, char** argv)
     // The progress window exists before the main window, hidden, reachable through ProgressHook.
     CreateProgressForm();
     auto form1 = std::make_unique<TForm1>();
+    TForm1* mainWindow = form1.get();
+    auto aboutBox = std::make_unique<TAboutBox>();
+    auto form2 = std::make_unique<TForm2>([mainWindow] { return ToStd(mainWindow->MaveDir->text()); },
+                                          [mainWindow] { return mainWindow->ProgramDir(); });
+    form1->SetAuxiliaryWindows(aboutBox.get(), form2.get());
     QObject::connect(form1.get(), &QDialog::finished, &app, &QCoreApplication::quit);
     form1->show();
     const int result = QApplication::exec();
