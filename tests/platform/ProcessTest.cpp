@@ -168,6 +168,21 @@ TEST_F(ProcessTest, FinishedComesOnceWithTheStatusAndLeavesNothingBehind)
     EXPECT_EQ(OpenPidfdCount(), 0);
 }
 
+TEST_F(ProcessTest, HasEndedAnswersWithoutTheEventLoopAndLeavesTheReapingToIt)
+{
+    const std::string go = dir_ + "/go";
+    auto child = Shell("while [ ! -e \"$0\" ]; do sleep 0.05; done; exit 3", {go});
+    ASSERT_NE(child, nullptr);
+    EXPECT_FALSE(child->HasEnded());
+    std::ofstream(go) << "";
+    for (int i = 0; i < 6000 && !child->HasEnded(); ++i) // hang guard only
+        usleep(10000);
+    EXPECT_TRUE(child->HasEnded());
+    EXPECT_TRUE(child->Running()); // not yet reported
+    EXPECT_EQ(WaitForFinished(*child), 3);
+    EXPECT_TRUE(child->HasEnded());
+}
+
 TEST_F(ProcessTest, ReceiverMayDeleteTheProcessOnFinished)
 {
     auto child = Shell("exit 0");
