@@ -1,0 +1,74 @@
+// Start-up cost of big catalogues: builds a program directory with N games (a directory per game,
+// every second one with its ROMs present) and times the main window's creation (settings,
+// catalogue, ROM check), median of several runs.
+//
+//   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target catalogue_bench
+//   build-bench/catalogue_bench [N ...]        (default: 10000 40000)
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void BuildProgramDir(const fs::path& root, int games)
+{
+    std::ofstream ini(root / "kabinex.ini");
+    ini << "[path]\nemudir=" << (root / "emu").string() << "/\n[games]\n";
+    for (int i = 0; i < games; ++i) {
+        const std::string name = "game" + std::to_string(i);
+        ini << name << "=Game number " << i << " (19" << (80 + i % 20) << ")\n";
+        const fs::path dir = root / "emu" / name;
+        fs::create_directories(dir);
+        const int files = i % 2 == 0 ? 5 : 2;
+        for (int f = 0; f < files; ++f)
+            std::ofstream(dir / ("rom" + std::to_string(f)));
+    }
+}
+
+double MedianMilliseconds(const fs::path& root, int runs)
+{
+    std::vector<double> times;
+    fs::current_path(root);
+    for (int run = 0; run < runs; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        {
+            TForm1 form;
+        }
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes = {10000, 40000};
+
+    std::printf("%10s %14s %14s\n", "games", "create+close ms", "us per game");
+    for (int games : sizes) {
+        QTemporaryDir dir;
+        BuildProgramDir(dir.path().toStdString(), games);
+        const double ms = MedianMilliseconds(dir.path().toStdString(), 5);
+        std::printf("%10d %14.1f %14.2f\n", games, ms, ms * 1000.0 / games);
+    }
+    return 0;
+}
