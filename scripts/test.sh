@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite: the unit and widget
-# tests, the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing
-# run of the GIF reader.
+# Installs what is missing, builds everything and runs the whole test suite: the unit, widget and
+# end-to-end tests, the same tests (end-to-end aside) under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short fuzzing run of the GIF reader.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -11,3 +11,11 @@ jobs=$(nproc)
 echo "== build and test"
 bash scripts/build.sh build -DKABINEX_TESTS=ON
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer)"
+bash scripts/build.sh build-asan -DKABINEX_TESTS=ON -DKABINEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -E '^e2e\.'
+
+echo "== fuzzing the GIF reader"
+bash scripts/fuzz.sh
