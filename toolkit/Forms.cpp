@@ -120,11 +120,14 @@ void TForm::PlaceControl(QWidget* widget, const TControlSpec& spec)
     }
     if (spec.color)
         SetBackground(widget, *spec.color);
-    widget->setFocusPolicy(spec.tabOrder == NoTabStop ? Qt::ClickFocus : Qt::StrongFocus);
-    if (spec.tabOrder == NoTabStop
-        && (qobject_cast<QLabel*>(widget) || qobject_cast<TImage*>(widget) || qobject_cast<TPanel*>(widget)
-            || qobject_cast<QGroupBox*>(widget)))
+    // Labels, pictures and containers never take the focus; a container's tab order only places
+    // its children in the chain.
+    const bool focusable = !(qobject_cast<QLabel*>(widget) || qobject_cast<TImage*>(widget)
+                             || qobject_cast<TPanel*>(widget) || qobject_cast<QGroupBox*>(widget));
+    if (!focusable)
         widget->setFocusPolicy(Qt::NoFocus);
+    else
+        widget->setFocusPolicy(spec.tabOrder == NoTabStop ? Qt::ClickFocus : Qt::StrongFocus);
 }
 
 void TForm::BuildControls(std::span<const TControlSpec> controls)
