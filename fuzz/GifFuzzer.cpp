@@ -1,0 +1,87 @@
+// Fuzz target: any bytes as a GIF file through LoadFromFile (with a load nested in the row hook
+// now and then, as a quick selection change does), then the bitmap file of every image.
+#include "Classes.h"
+#include "GifUnit.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+// A refused allocation must come back as a null pointer (and so as ENotEnoughMemory), and one
+// that big is refused well below the fuzzer's memory limit.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1:max_allocation_size_mb=1024";
+}
+
+namespace {
+
+const std::string& InputPath()
+{
+    static const std::string path = [] {
+        char name[] = "/tmp/kbx_gif_fuzz_XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0)
+            std::abort();
+        close(fd);
+        return std::string(name);
+    }();
+    return path;
+}
+
+void WriteInput(const std::uint8_t* data, std::size_t size)
+{
+    std::FILE* file = std::fopen(InputPath().c_str(), "wb");
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+        std::abort();
+}
+
+// Bitmaps of images up to this many pixels are written: bigger ones would only measure memory.
+constexpr std::int64_t MaxBitmapPixels = std::int64_t{1} << 24;
+
+void CheckBitmaps(const TGifFile& gif)
+{
+    for (const auto& image : gif.SubImages) {
+        const std::int64_t width = image->ImageDescriptor.ImageWidth;
+        const std::int64_t height = image->ImageDescriptor.ImageHeight;
+        if (width * height > MaxBitmapPixels)
+            continue;
+        TMemoryStream stream;
+        WriteBitmapStream(*image, stream);
+        if (stream.Size() != static_cast<std::size_t>(1078 + ((width + 3) & ~3) * height) || stream.Position() != 0)
+            std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    WriteInput(data, size);
+    TGifFile gif;
+    // The last input byte chooses the row at which a nested load of the same file starts.
+    const int nestAtRow = size > 0 ? data[size - 1] % 8 : 0;
+    int rows = 0;
+    bool nested = false;
+    SetGifMessageHook([&] {
+        if (nested || nestAtRow == 0 || ++rows != nestAtRow)
+            return;
+        nested = true;
+        try {
+            gif.LoadFromFile(InputPath());
+        } catch (const Exception&) {
+        }
+    });
+    try {
+        gif.LoadFromFile(InputPath());
+    } catch (const Exception&) {
+    }
+    SetGifMessageHook(nullptr);
+    for (const auto& image : gif.SubImages)
+        if (image->GifFile != &gif)
+            std::abort();
+    CheckBitmaps(gif);
+    return 0;
+}
