@@ -414,9 +414,9 @@ void TForm1::StartEmulator(const std::string& game, const std::string& emulatorD
     runs_.Started(std::move(emulator), gameDir, std::move(extraction));
 }
 
-void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogSpec& spec, const QString& marker)
+void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogSpec& filter, const QString& marker)
 {
-    const QString picked = Dialogs().OpenFile(this, spec, field->text());
+    const QString picked = Dialogs().OpenFile(this, filter, field->text());
     const QString directory = DirectoryPart(picked);
     field->setText(directory.isEmpty() ? marker : directory);
     ROMCHECK();

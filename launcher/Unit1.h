@@ -107,7 +107,7 @@ private:
     std::optional<TExtraction> Extract(const std::string& game, const std::string& archive,
                                        const std::string& emulatorDir);
     void StartEmulator(const std::string& game, const std::string& emulatorDir, std::optional<TExtraction> extraction);
-    void PickDirectory(QLineEdit* field, const struct TOpenDialogSpec& spec, const QString& marker);
+    void PickDirectory(QLineEdit* field, const struct TOpenDialogSpec& filter, const QString& marker);
 
     std::string programDir_;
     std::unique_ptr<TIniFile> settings_;

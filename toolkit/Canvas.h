@@ -3,7 +3,7 @@
 // - A filled rectangle (l, t, r, b) covers x in [l, r) and y in [t, b).
 // - An ellipse in (l, t, r, b) covers the box l..r-1 by t..b-1; the 1-pixel pen draws the
 //   outermost pixel of each row and column, the brush fills the rest.
-// - A pie is the part of that ellipse swept counter-clockwise (on screen) from the radial through
+// - A pie is the piece of that ellipse swept counter-clockwise (on screen) from the radial through
 //   its first point to the radial through its second; equal directions give the whole ellipse.
 // - A line from A to B draws A and not B and leaves the current position at B.
 // - Block transfers know BLACKNESS, SRCCOPY and SRCINVERT.

@@ -26,13 +26,13 @@ public:
         box.exec();
     }
 
-    QString OpenFile(QWidget* parent, const TOpenDialogSpec& spec, const QString& initialDir) override
+    QString OpenFile(QWidget* parent, const TOpenDialogSpec& filter, const QString& initialDir) override
     {
         QFileDialog dialog(parent, QString(), initialDir);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setDefaultSuffix(spec.defaultExtension);
-        dialog.setNameFilter(spec.filterDescription + QStringLiteral(" (") + spec.filterPattern + QLatin1Char(')'));
+        dialog.setDefaultSuffix(filter.defaultExtension);
+        dialog.setNameFilter(filter.filterDescription + QStringLiteral(" (") + filter.filterPattern + QLatin1Char(')'));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return {};
         return dialog.selectedFiles().constFirst();

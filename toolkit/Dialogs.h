@@ -23,7 +23,7 @@ public:
     // A plain message box with one OK button, captioned with the application title.
     virtual void ShowMessage(const QString& text) = 0;
     // Runs a file-open dialog; returns the chosen file's path, or an empty text on cancel.
-    virtual QString OpenFile(QWidget* parent, const TOpenDialogSpec& spec, const QString& initialDir) = 0;
+    virtual QString OpenFile(QWidget* parent, const TOpenDialogSpec& filter, const QString& initialDir) = 0;
 };
 
 // The dialogs in use: the real Qt ones unless a test installed its own.

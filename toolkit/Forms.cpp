@@ -80,46 +80,46 @@ QWidget* CreateWidget(TControlKind kind, const QString& text, QWidget* parent)
 
 } // namespace
 
-QFont MakeFont(const TFontSpec& spec)
+QFont MakeFont(const TFontSpec& face)
 {
-    QFont font(QString::fromLatin1(spec.name));
-    font.setPixelSize(spec.height < 0 ? -spec.height : spec.height);
-    font.setBold(spec.bold);
+    QFont font(QString::fromLatin1(face.name));
+    font.setPixelSize(face.height < 0 ? -face.height : face.height);
+    font.setBold(face.bold);
     font.setStyleStrategy(QFont::PreferDefault);
     return font;
 }
 
-TForm::TForm(const TFormSpec& spec, QWidget* parent)
-    : QDialog(parent, FlagsFor(spec.borderIcons))
+TForm::TForm(const TFormSpec& window, QWidget* parent)
+    : QDialog(parent, FlagsFor(window.borderIcons))
 {
-    setWindowTitle(QString::fromUtf8(spec.caption));
-    setFixedSize(spec.clientWidth, spec.clientHeight);
-    SetBackground(this, spec.color);
-    setFont(MakeFont(spec.font));
-    SetTextColor(this, spec.font.color);
+    setWindowTitle(QString::fromUtf8(window.caption));
+    setFixedSize(window.clientWidth, window.clientHeight);
+    SetBackground(this, window.color);
+    setFont(MakeFont(window.font));
+    SetTextColor(this, window.font.color);
     setSizeGripEnabled(false);
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &TForm::FocusWindowChanged);
 }
 
-QWidget* TForm::ParentFor(const TControlSpec& spec)
+QWidget* TForm::ParentFor(const TControlSpec& row)
 {
-    if (spec.parent == nullptr)
+    if (row.parent == nullptr)
         return this;
-    return Control<QWidget>(spec.parent);
+    return Control<QWidget>(row.parent);
 }
 
-void TForm::PlaceControl(QWidget* widget, const TControlSpec& spec)
+void TForm::PlaceControl(QWidget* widget, const TControlSpec& row)
 {
-    widget->setObjectName(QString::fromLatin1(spec.name));
-    widget->setGeometry(spec.bounds.left, spec.bounds.top, spec.bounds.width, spec.bounds.height);
-    if (spec.hint != nullptr)
-        widget->setToolTip(QString::fromUtf8(spec.hint));
-    if (spec.font != nullptr) {
-        widget->setFont(MakeFont(*spec.font));
-        SetTextColor(widget, spec.font->color);
+    widget->setObjectName(QString::fromLatin1(row.name));
+    widget->setGeometry(row.bounds.left, row.bounds.top, row.bounds.width, row.bounds.height);
+    if (row.hint != nullptr)
+        widget->setToolTip(QString::fromUtf8(row.hint));
+    if (row.font != nullptr) {
+        widget->setFont(MakeFont(*row.font));
+        SetTextColor(widget, row.font->color);
     }
-    if (spec.color)
-        SetBackground(widget, *spec.color);
+    if (row.color)
+        SetBackground(widget, *row.color);
     // Labels, pictures and containers never take the focus; a container's tab order only places
     // its children in the chain.
     const bool focusable = !(qobject_cast<QLabel*>(widget) || qobject_cast<TImage*>(widget)
@@ -127,15 +127,15 @@ void TForm::PlaceControl(QWidget* widget, const TControlSpec& spec)
     if (!focusable)
         widget->setFocusPolicy(Qt::NoFocus);
     else
-        widget->setFocusPolicy(spec.tabOrder == NoTabStop ? Qt::ClickFocus : Qt::StrongFocus);
+        widget->setFocusPolicy(row.tabOrder == NoTabStop ? Qt::ClickFocus : Qt::StrongFocus);
 }
 
 void TForm::BuildControls(std::span<const TControlSpec> controls)
 {
-    for (const TControlSpec& spec : controls) {
-        const QString text = spec.text ? QString::fromUtf8(spec.text) : QString();
-        QWidget* widget = CreateWidget(spec.kind, text, ParentFor(spec));
-        PlaceControl(widget, spec);
+    for (const TControlSpec& row : controls) {
+        const QString text = row.text ? QString::fromUtf8(row.text) : QString();
+        QWidget* widget = CreateWidget(row.kind, text, ParentFor(row));
+        PlaceControl(widget, row);
         if (auto* button = qobject_cast<QPushButton*>(widget))
             button->setAutoDefault(true);
     }
@@ -147,16 +147,16 @@ void TForm::BuildControls(std::span<const TControlSpec> controls)
 void TForm::LinkTabOrder(std::span<const TControlSpec> controls)
 {
     std::map<QWidget*, std::vector<const TControlSpec*>> byParent;
-    for (const TControlSpec& spec : controls)
-        if (spec.tabOrder != NoTabStop)
-            byParent[ParentFor(spec)].push_back(&spec);
-    for (auto& [parent, specs] : byParent)
-        std::ranges::sort(specs, {}, &TControlSpec::tabOrder);
+    for (const TControlSpec& row : controls)
+        if (row.tabOrder != NoTabStop)
+            byParent[ParentFor(row)].push_back(&row);
+    for (auto& [parent, rows] : byParent)
+        std::ranges::sort(rows, {}, &TControlSpec::tabOrder);
 
     std::vector<QWidget*> chain;
     auto visit = [&](auto&& self, QWidget* parent) -> void {
-        for (const TControlSpec* spec : byParent[parent]) {
-            QWidget* widget = Control<QWidget>(spec->name);
+        for (const TControlSpec* row : byParent[parent]) {
+            QWidget* widget = Control<QWidget>(row->name);
             chain.push_back(widget);
             self(self, widget);
         }

@@ -52,17 +52,17 @@ struct TFormSpec {
     TBorderIcons borderIcons;
 };
 
-QFont MakeFont(const TFontSpec& spec);
+QFont MakeFont(const TFontSpec& face);
 
 class TForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TForm(const TFormSpec& spec, QWidget* parent = nullptr);
+    explicit TForm(const TFormSpec& window, QWidget* parent = nullptr);
 
     // Creates the controls of the table, in order, and links their tab order.
     void BuildControls(std::span<const TControlSpec> controls);
     // Puts a widget made elsewhere where a table row says.
-    void PlaceControl(QWidget* widget, const TControlSpec& spec);
+    void PlaceControl(QWidget* widget, const TControlSpec& row);
 
     template <class Widget>
     Widget* Control(const char* name) const
@@ -94,7 +94,7 @@ protected:
 private:
     void FocusWindowChanged(QWindow* now);
     void RunActivation();
-    QWidget* ParentFor(const TControlSpec& spec);
+    QWidget* ParentFor(const TControlSpec& row);
     void LinkTabOrder(std::span<const TControlSpec> controls);
 
     QPointer<QAbstractButton> cancelButton_;

@@ -15,9 +15,9 @@ public:
     void ShowError(const QString& message) override { errors << message; }
     void ShowWarning(const QString& text) override { warnings << text; }
     void ShowMessage(const QString& text) override { messages << text; }
-    QString OpenFile(QWidget*, const TOpenDialogSpec& spec, const QString& initialDir) override
+    QString OpenFile(QWidget*, const TOpenDialogSpec& filter, const QString& initialDir) override
     {
-        openedSpecs.push_back(spec);
+        openedFilters.push_back(filter);
         openedDirs << initialDir;
         if (fileAnswers.empty())
             return {};
@@ -30,7 +30,7 @@ public:
     QStringList warnings;
     QStringList messages;
     QStringList openedDirs;
-    std::vector<TOpenDialogSpec> openedSpecs;
+    std::vector<TOpenDialogSpec> openedFilters;
     // Answers of the next file dialogs, in order; an empty text (or none left) is a cancel.
     std::deque<QString> fileAnswers;
 };

@@ -15,7 +15,7 @@
 namespace {
 
 constexpr TFontSpec Font{"MS Sans Serif", -11, true, clRed};
-constexpr TFormSpec Spec{"Test", 200, 100, clBlack, Font, TBorderIcons::SystemMenu};
+constexpr TFormSpec Window{"Test", 200, 100, clBlack, Font, TBorderIcons::SystemMenu};
 
 using K = TControlKind;
 const TControlSpec Controls[] = {
@@ -29,7 +29,7 @@ const TControlSpec Controls[] = {
 
 TEST(FormsTest, FocusFollowsTheTabOrderWithinEachParent)
 {
-    TForm form(Spec);
+    TForm form(Window);
     form.BuildControls(Controls);
     form.show();
     QStringList chain;
@@ -66,8 +66,8 @@ TEST(FormsTest, GuardShowsTheMessageWithAFullStopAndGoesOn)
 
 TEST(FormsTest, ActivationAtFirstShowingAndWhenAnotherOwnWindowCloses)
 {
-    TForm main(Spec);
-    TForm other(Spec);
+    TForm main(Window);
+    TForm other(Window);
     int activations = 0;
     main.SetOnActivate([&] { ++activations; });
     main.show();
