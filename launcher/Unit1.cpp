@@ -12,6 +12,8 @@
 #include "Screen.h"
 
 #include <QCheckBox>
+#include <cerrno>
+#include <cstring>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -301,6 +303,17 @@ QString Text(const std::string& text)
 
 constexpr int LockPollMilliseconds = 500;
 
+// Why a program could not be started, in the user's words.
+QString StartFailureReason(int error)
+{
+    switch (error) {
+    case ENOENT: return QStringLiteral("no existe");
+    case EACCES: return QStringLiteral("no es ejecutable");
+    case ENOEXEC: return QStringLiteral("no es un programa");
+    default: return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
 } // namespace
 
 std::vector<std::string> TForm1::EmulatorArguments(const std::string& game) const
@@ -332,7 +345,6 @@ void TForm1::ButtonExecuteClick()
     }
     TBusyCursor busy;
     const std::string emulatorDir = ToStd(MaveDir->text());
-    const std::string gameDir = platform::JoinPath(emulatorDir, game);
     const bool present = CountGameEntries(game) >= PresentEntryCount;
     const bool zipOn = ZipDir->text() != NoZipMarker;
     const std::string archive = zipOn ? platform::JoinPath(ToStd(ZipDir->text()), game + ".zip") : std::string();
@@ -407,8 +419,8 @@ void TForm1::StartEmulator(const std::string& game, const std::string& emulatorD
         if (extraction)
             runs_.StartFailed(std::move(*extraction));
         Screen::SetCursor(TCursor::Default);
-        Dialogs().ShowMessage(QStringLiteral("No se pudo iniciar el emulador %1: %2")
-                                  .arg(Text(ExecutablePath("mave", emulatorDir)), QString::fromLocal8Bit(strerror(error))));
+        Dialogs().ShowMessage(QStringLiteral("No se pudo iniciar el emulador %1: %2.")
+                                  .arg(Text(ExecutablePath("mave", emulatorDir)), StartFailureReason(error)));
         return;
     }
     runs_.Started(std::move(emulator), gameDir, std::move(extraction));

@@ -204,8 +204,7 @@ TEST_F(LaunchTest, EmulatorThatCannotStartIsReportedAndTheExtractionUndone)
     auto form = Start("ninja=Ninja\n");
     Launch(*form, 0);
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].startsWith(QString::fromStdString("No se pudo iniciar el emulador " + emu + "/mave")))
-        << dialogs.messages[0].toStdString();
+    EXPECT_EQ(dialogs.messages[0], QString::fromStdString("No se pudo iniciar el emulador " + emu + "/mave: no existe."));
     EXPECT_EQ(Entries("ninja"), std::set<std::string>({"HISCORES.DAT"}));
 }
 
