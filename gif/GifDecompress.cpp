@@ -3,21 +3,43 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 constexpr int TableSize = 4096;
 constexpr int MaxCodeSize = 12;
 
-// One string of the table. Besides prefix and suffix every entry keeps its length and first
-// byte, so that a string is written straight into place (backwards, from its last byte) and the
-// first byte of a code's string needs no walk down the prefix chain.
-struct TEntry {
-    std::uint16_t Prefix;
-    std::uint16_t Length;
-    std::uint8_t Suffix;
-    std::uint8_t First;
-};
+// One string of the table, packed into the low 48 bits of a word: prefix code (bits 0-15),
+// length (16-31), last byte (32-39) and first byte (40-47). Keeping length and first byte means a
+// string is written straight into place (backwards, from its last byte) and the first byte of a
+// code's string needs no walk down the prefix chain. Entries lie 6 bytes apart and are read and
+// written 8 bytes at a time: a store spills into the next entry, which is always written before
+// it is read.
+constexpr std::uint64_t LengthOne = std::uint64_t{1} << 16;
+constexpr std::uint64_t LengthAndFirstBits = 0x0000FF00FFFF0000;
+
+inline std::uint64_t EntryLength(std::uint64_t entry)
+{
+    return (entry >> 16) & 0xFFFF;
+}
+inline std::uint8_t EntryLast(std::uint64_t entry)
+{
+    return static_cast<std::uint8_t>(entry >> 32);
+}
+inline std::uint8_t EntryFirst(std::uint64_t entry)
+{
+    return static_cast<std::uint8_t>(entry >> 40);
+}
+inline std::uint32_t EntryPrefix(std::uint64_t entry)
+{
+    return static_cast<std::uint32_t>(entry & 0xFFFF);
+}
+inline std::uint64_t LiteralEntry(std::uint32_t literal)
+{
+    const std::uint64_t byte = literal & 0xFF;
+    return LengthOne | byte << 32 | byte << 40;
+}
 
 // The bits of all data sub-blocks, least significant bit first, read straight from the blocks.
 // Bytes are fetched ahead in words while the block has 8 left; near a block's end they are
@@ -81,7 +103,9 @@ private:
     const std::uint8_t* blockEnd_ = nullptr;
 };
 
-inline std::uint32_t ReadCode(TBitState& state, int width, TBlockWalker& walker)
+// Reads one code outside the decoder's inner loop; the bit state goes in and out by value, so
+// that the decoder's locals never have their address taken.
+[[gnu::noinline]] std::pair<std::uint32_t, TBitState> ReadCodeOutOfLine(TBitState state, int width, TBlockWalker& walker)
 {
     if (state.Count < width) {
         if (state.Next < state.WordEnd) {
@@ -97,7 +121,7 @@ inline std::uint32_t ReadCode(TBitState& state, int width, TBlockWalker& walker)
     const auto code = static_cast<std::uint32_t>(state.Bits) & ((1u << width) - 1);
     state.Bits >>= width;
     state.Count -= width;
-    return code;
+    return {code, state};
 }
 
 // The interlace passes of GIF: first row and step of passes 1 to 4.
@@ -140,7 +164,7 @@ public:
         const std::uint32_t clearCode = 1u << minCodeSize;
         const std::uint32_t endCode = clearCode + 1;
         for (std::uint32_t literal = 0; literal < clearCode; ++literal)
-            Table[literal] = {0, 1, static_cast<std::uint8_t>(literal), static_cast<std::uint8_t>(literal)};
+            StoreEntry(literal, LiteralEntry(literal));
         Image.CompressedData->Rewind();
         TBlockWalker walker(*Image.CompressedData);
         const TBitState start = walker.Start();
@@ -148,35 +172,28 @@ public:
         const std::uint8_t* wordEnd = start.WordEnd;
         std::uint64_t bits = 0;
         int count = 0;
-        // For the rare codes outside the inner loop; the state goes out and back by value.
-        const auto readOutOfLine = [&walker](TBitState state, int width) {
-            const std::uint32_t code = ReadCode(state, width, walker);
-            return std::pair<std::uint32_t, TBitState>(code, state);
-        };
-        const auto take = [](const std::pair<std::uint32_t, TBitState>& read, const std::uint8_t*& next,
-                             const std::uint8_t*& wordEnd, std::uint64_t& bits, int& count) {
-            next = read.second.Next;
-            wordEnd = read.second.WordEnd;
-            bits = read.second.Bits;
-            count = read.second.Count;
-            return read.first;
-        };
-
         int codeSize = minCodeSize + 1;
         std::uint8_t* out = RowBuffer.Memory(); // next pixel of the row
         std::uint8_t* const rowEnd = out + Width;
 
         // A stream that does not start with a clear code is read as if it did.
-        std::uint32_t code = take(readOutOfLine({next, wordEnd, bits, count}, codeSize), next, wordEnd, bits, count);
+        std::uint32_t code;
+        {
+            const auto [first, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, codeSize, walker);
+            code = first;
+            next = state.Next, wordEnd = state.WordEnd, bits = state.Bits, count = state.Count;
+        }
         for (;;) {
             if (code == endCode)
                 return; // nothing after the end code is read
             codeSize = minCodeSize + 1;
             std::uint32_t freeCode = endCode + 1;
             if (code == clearCode) {
-                do // a run of clear codes acts as one
-                    code = take(readOutOfLine({next, wordEnd, bits, count}, codeSize), next, wordEnd, bits, count);
-                while (code == clearCode);
+                do { // a run of clear codes acts as one
+                    const auto [read, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, codeSize, walker);
+                    code = read;
+                    next = state.Next, wordEnd = state.WordEnd, bits = state.Bits, count = state.Count;
+                } while (code == clearCode);
                 if (code == endCode)
                     throw EGifException("Bad code");
             }
@@ -188,9 +205,9 @@ public:
             *out++ = static_cast<std::uint8_t>(code);
             if (out == rowEnd)
                 out = CompleteRow();
-            std::uint32_t oldCode = code;
-            std::uint8_t oldFirst = static_cast<std::uint8_t>(code);
-            std::int32_t oldLength = 1;
+            // The previous code with its string's length and first byte, in entry form: a new
+            // entry is this plus one in length plus its last byte.
+            std::uint64_t previous = code | (LiteralEntry(code) & LengthAndFirstBits);
 
             for (;;) {
                 if (count < codeSize) {
@@ -213,29 +230,30 @@ public:
                 count -= codeSize;
                 if (code - clearCode <= 1)
                     break;
-                // The entry of oldCode is not read again: its first byte and length are kept.
+
+                std::uint64_t entry;
                 std::uint8_t firstByte;
-                if (code < freeCode)
-                    firstByte = Table[code].First;
-                else if (code == freeCode) // being defined: oldCode's string and its first byte
-                    firstByte = oldFirst;
-                else
+                if (code < freeCode) {
+                    entry = LoadEntry(code);
+                    firstByte = EntryFirst(entry);
+                } else if (code == freeCode) { // being defined: the previous string and its first byte
+                    firstByte = EntryFirst(previous);
+                    entry = previous + LengthOne + (std::uint64_t{firstByte} << 32);
+                } else {
                     throw EGifException("Bad code");
-                Table[freeCode] = {static_cast<std::uint16_t>(oldCode), static_cast<std::uint16_t>(oldLength + 1),
-                                   firstByte, oldFirst};
+                }
+                StoreEntry(freeCode, previous + LengthOne + (std::uint64_t{firstByte} << 32));
                 if ((++freeCode >> codeSize) != 0 && codeSize < MaxCodeSize) // entry 2^codeSize - 1 made
                     ++codeSize;
-                oldCode = code;
-                oldFirst = firstByte;
-                const std::ptrdiff_t length = Table[code].Length;
-                oldLength = static_cast<std::int32_t>(length);
+                previous = code | (entry & LengthAndFirstBits);
 
+                const std::ptrdiff_t length = static_cast<std::ptrdiff_t>(EntryLength(entry));
                 const std::ptrdiff_t room = rowEnd - out;
                 if (length <= 2 && room >= 2) {
-                    // Short strings without a loop: a one-byte string's first byte and suffix are
+                    // Short strings without a loop: a one-byte string's first and last byte are
                     // the same, and the second store is overwritten by the next string.
                     out[0] = firstByte;
-                    out[1] = Table[code].Suffix;
+                    out[1] = EntryLast(entry);
                     out += length;
                     if (out == rowEnd)
                         out = CompleteRow();
@@ -243,10 +261,12 @@ public:
                     std::uint8_t* const start = out;
                     out += length;
                     std::uint8_t* at = out;
-                    do {
-                        *--at = Table[code].Suffix;
-                        code = Table[code].Prefix;
-                    } while (at != start);
+                    for (;;) {
+                        *--at = EntryLast(entry);
+                        if (at == start)
+                            break;
+                        entry = LoadEntry(EntryPrefix(entry));
+                    }
                     if (out == rowEnd)
                         out = CompleteRow();
                 } else {
@@ -255,9 +275,11 @@ public:
 
                 if (freeCode == TableSize) [[unlikely]] {
                     // Entry 4095 is made: only a clear code may follow, not even the end code.
-                    code = take(readOutOfLine({next, wordEnd, bits, count}, codeSize), next, wordEnd, bits, count);
-                    if (code != clearCode)
+                    const auto [read, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, codeSize, walker);
+                    if (read != clearCode)
                         throw EGifException("Code size overflow");
+                    code = read;
+                    next = state.Next, wordEnd = state.WordEnd, bits = state.Bits, count = state.Count;
                     break;
                 }
             }
@@ -272,8 +294,9 @@ private:
             RaiseIndexOutOfBounds(); // the row buffer has no element 1
         std::uint8_t* at = Stack + length;
         do {
-            *--at = Table[code].Suffix;
-            code = Table[code].Prefix;
+            const std::uint64_t entry = LoadEntry(code);
+            *--at = EntryLast(entry);
+            code = EntryPrefix(entry);
         } while (at != Stack);
         std::uint8_t* const rowEnd = RowBuffer.Memory() + Width;
         const std::uint8_t* bytes = Stack;
@@ -309,7 +332,15 @@ private:
     std::int32_t Row = 0;    // 0-based image row now being filled
     std::int32_t Pass = 1;   // interlace pass, 1 to 4 (5 once pass 4 is over)
     const std::function<void()> RowHook;
-    TEntry Table[TableSize] = {};
+    std::uint64_t LoadEntry(std::uint32_t code) const
+    {
+        std::uint64_t entry;
+        std::memcpy(&entry, Table + 6 * code, 8);
+        return entry;
+    }
+    void StoreEntry(std::uint32_t code, std::uint64_t entry) { std::memcpy(Table + 6 * code, &entry, 8); }
+
+    std::uint8_t Table[6 * TableSize + 2] = {};
     std::uint8_t Stack[TableSize] = {};
 };
 
