@@ -11,11 +11,9 @@
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
-#include <fcntl.h>
+#include "Unwritable.h"
+
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -119,46 +117,17 @@ TEST_F(MainWindowTest, RoundTripWritesDirectoriesAndOptionsAndKeepsEveryOtherByt
                          "[games]\r\nninja=Ninja Kid\r\n");
 }
 
-// Root ignores permission bits, so the file is made immutable instead.
-bool MakeUnwritable(const std::string& path)
-{
-    if (geteuid() != 0)
-        return chmod(path.c_str(), 0444) == 0;
-    const int fd = open(path.c_str(), O_RDONLY);
-    int flags = 0;
-    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags |= FS_IMMUTABLE_FL;
-    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0)
-        close(fd);
-    return done;
-}
-
-void MakeWritable(const std::string& path)
-{
-    if (geteuid() != 0) {
-        chmod(path.c_str(), 0644);
-        return;
-    }
-    const int fd = open(path.c_str(), O_RDONLY);
-    int flags = 0;
-    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-        flags &= ~FS_IMMUTABLE_FL;
-        ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    }
-    if (fd >= 0)
-        close(fd);
-}
-
 TEST_F(MainWindowTest, RefusedSettingsWriteIsReportedAndTheWindowStillCloses)
 {
     const std::string content = "[path]\nemudir=/somewhere/\n";
     auto form = Start(content);
     form->CheckJoy->setChecked(true);
-    if (!MakeUnwritable(program / "kabinex.ini"))
-        GTEST_SKIP() << "this file system cannot make a file unwritable";
-    form.reset();
-    MakeWritable(program / "kabinex.ini");
+    {
+        const TUnwritableFile unwritable(program / "kabinex.ini");
+        if (!unwritable.Done())
+            GTEST_SKIP() << "this file system cannot make a file unwritable";
+        form.reset();
+    }
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_EQ(dialogs.errors.front(),
               QString::fromStdString("nach " + program.Path() + "/kabinex.ini kann nicht geschrieben werden."));
