@@ -39,7 +39,7 @@ void WriteInput(const std::uint8_t* data, std::size_t size)
 }
 
 // Bitmaps of images up to this many pixels are written: bigger ones would only measure memory.
-constexpr std::int64_t MaxBitmapPixels = std::int64_t{1} << 24;
+constexpr std::int64_t MaxBitmapPixels = std::int64_t{1} << 20;
 
 void CheckBitmaps(const TGifFile& gif)
 {
