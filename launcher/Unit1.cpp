@@ -381,7 +381,9 @@ std::optional<TExtraction> TForm1::Extract(const std::string& game, const std::s
     } captionBack{this};
 
     platform::WriteTextFile(lockFile, {});
-    platform::WriteTextFile(script, ExtractionScript(unzipper_, archive, gameDir, lockFile));
+    // The script runs in the emulator directory: relative paths would point elsewhere there.
+    platform::WriteTextFile(script, ExtractionScript(unzipper_, platform::AbsolutePath(archive),
+                                                     platform::AbsolutePath(gameDir), platform::AbsolutePath(lockFile)));
     const std::unique_ptr<TChildProcess> unzip = ExecuteFile("lockfile.bat", {}, emulatorDir, TShowState::Hidden);
     // The script removes the lock file as its last act; a script that ended (or never started)
     // with the lock file still there has failed.

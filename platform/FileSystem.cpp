@@ -64,6 +64,13 @@ std::string JoinPath(const std::string& dir, const std::string& piece)
     return dir + PathDelim + piece;
 }
 
+std::string AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path.front() == PathDelim)
+        return path;
+    return JoinPath(CurrentDir(), path);
+}
+
 std::vector<std::string> DirectoryEntries(const std::string& dir)
 {
     std::vector<std::string> names;

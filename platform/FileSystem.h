@@ -15,6 +15,9 @@ std::string CurrentDir();
 // dir followed by piece, with one separator between them unless dir already ends with one.
 std::string JoinPath(const std::string& dir, const std::string& piece);
 
+// path itself when absolute, else taken from the current directory.
+std::string AbsolutePath(const std::string& path);
+
 // The names of every entry of a directory, of any kind, "." and ".." included; empty when
 // the directory cannot be listed.
 std::vector<std::string> DirectoryEntries(const std::string& dir);

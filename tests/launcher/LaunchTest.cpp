@@ -247,6 +247,20 @@ TEST_F(LaunchTest, DirectoryNamesWithShellCharactersRunNothing)
     EXPECT_FALSE(fs::exists(emu + "/pwned"));
 }
 
+TEST_F(LaunchTest, RelativeDirectoriesAreTakenFromTheProgramDirectory)
+{
+    MakeZip("ninja", {"a", "b", "c", "d", "e"});
+    root.Write("prog/kabinex.ini", "[path]\nemudir=../emu/\nzipdir=../zips\n[games]\nninja=Ninja\n");
+    CurrentDirScope here(root / "prog");
+    TForm1 form;
+    Launch(form, 0);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('|').toStdString();
+    WaitUntilEnded(form, "../emu/ninja");
+    ASSERT_EQ(Runs().size(), 1u);
+    EXPECT_EQ(Runs()[0], (std::vector<std::string>{emu, "ninja"}));
+    EXPECT_EQ(Entries("ninja").size(), 0u);
+}
+
 TEST_F(LaunchTest, NameThatIsNoPlainFileNameIsRefused)
 {
     MakeGameFiles("inner", 6);
