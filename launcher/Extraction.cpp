@@ -49,4 +49,6 @@ void RemoveExtracted(const std::string& gameDir, const std::string& game, const 
         if (!before.contains(entry) && !IsKeptName(entry, game))
             platform::DeleteFile(platform::JoinPath(gameDir, entry));
     }
+    if (before.empty())
+        platform::RemoveEmptyDirectory(gameDir);
 }

@@ -23,5 +23,6 @@ bool IsKeptName(const std::string& entry, const std::string& game);
 std::set<std::string> Snapshot(const std::string& gameDir);
 
 // Removes the files of gameDir that are not in `before` and not kept; subdirectories are never
-// entered or removed, and a removal the system refuses is passed over.
+// entered or removed, and a removal the system refuses is passed over. When the directory itself
+// did not exist before (`before` is empty), it goes too once nothing is left in it.
 void RemoveExtracted(const std::string& gameDir, const std::string& game, const std::set<std::string>& before);

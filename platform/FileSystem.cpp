@@ -99,6 +99,11 @@ bool DeleteFile(const std::string& path)
     return unlink(path.c_str()) == 0;
 }
 
+bool RemoveEmptyDirectory(const std::string& dir)
+{
+    return rmdir(dir.c_str()) == 0;
+}
+
 void WriteTextFile(const std::string& path, const std::vector<std::string>& lines)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);

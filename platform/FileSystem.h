@@ -31,6 +31,9 @@ bool FileExists(const std::string& path);
 // Removes one file (never a directory); false when the system refuses.
 bool DeleteFile(const std::string& path);
 
+// Removes a directory only when it is empty; false otherwise.
+bool RemoveEmptyDirectory(const std::string& dir);
+
 // Creates (or truncates) a text file holding the given lines, each ended by the platform's
 // line end. Throws EInOutError on failure.
 void WriteTextFile(const std::string& path, const std::vector<std::string>& lines);
