@@ -14,6 +14,13 @@ public:
     using Exception::Exception;
 };
 
+// Pixel limits of the reader, checked before a pixel matrix is allocated. One image may hold up
+// to 8192 x 8192 pixels (a screenshot is far smaller; 65535 x 1024 also fits); all images of one
+// file together up to four times that, which still holds some 870 frames of 640 x 480. Every
+// image within them has a bitmap file of under 2 GiB (at most 65535 x 1024 with row padding).
+constexpr std::int64_t MaxImagePixels = std::int64_t{1} << 26;
+constexpr std::int64_t MaxFilePixels = std::int64_t{1} << 28;
+
 // An ordered list of byte strings, each held byte for byte.
 using TByteStrings = std::vector<std::string>;
 
