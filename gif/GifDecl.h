@@ -5,6 +5,8 @@
 #include "SysUtils.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,49 +96,62 @@ using TExtensionList = std::vector<std::unique_ptr<TExtension>>;
 
 [[noreturn]] void RaiseListIndexError(std::int64_t index);
 
-// The data sub-blocks of one image, with a sequential reader over all their bytes. Blocks are
-// never empty.
+// The data sub-blocks of one image, kept as one contiguous run of bytes with the length of each
+// block, and a sequential reader over all their bytes. Blocks are never empty.
 class TByteBuffer {
 public:
+    TByteBuffer() = default;
+    TByteBuffer(const TByteBuffer&) = delete;
+    TByteBuffer& operator=(const TByteBuffer&) = delete;
+
     void AddBlock(const std::string& block)
     {
-        Blocks.push_back(block);
-        TotalSize += static_cast<std::int32_t>(block.size());
+        std::memcpy(AppendBlock(static_cast<std::uint8_t>(block.size())), block.data(), block.size());
     }
-    void AddBlock(std::string&& block)
-    {
-        TotalSize += static_cast<std::int32_t>(block.size());
-        Blocks.push_back(std::move(block));
-    }
+    // Room for a block of `length` bytes at the end, to be filled by the caller.
+    std::uint8_t* AppendBlock(std::uint8_t length);
+    // Makes room for `bytes` more bytes at once (false when refused); memory that is never filled
+    // is never touched.
+    bool Reserve(std::size_t bytes);
+    // Gives back the room that Reserve made and no block used.
+    void ShrinkToFit();
 
     // Copy of block n, counted from 1.
-    std::string GetBlock(std::int32_t n) const
-    {
-        if (n < 1 || static_cast<std::size_t>(n) > Blocks.size())
-            RaiseListIndexError(static_cast<std::int64_t>(n) - 1);
-        return Blocks[static_cast<std::size_t>(n) - 1];
-    }
+    std::string GetBlock(std::int32_t n) const;
+    std::int32_t BlockCount() const { return static_cast<std::int32_t>(BlockLengths.size()); }
+    const std::uint8_t* Bytes() const { return Data.get(); }
 
     void Rewind()
     {
-        CurrentBlock = GetBlock(1);
+        if (BlockLengths.empty())
+            RaiseListIndexError(0);
         BlockIndex = 1;
         Position = 1;
+        BlockStart = 0;
     }
 
     std::uint8_t NextByte()
     {
-        if (static_cast<std::size_t>(Position) > CurrentBlock.size()) {
-            CurrentBlock = GetBlock(BlockIndex + 1);
+        if (Position > BlockLengths[static_cast<std::size_t>(BlockIndex) - 1]) {
+            if (static_cast<std::size_t>(BlockIndex) >= BlockLengths.size())
+                RaiseListIndexError(BlockIndex);
+            BlockStart += BlockLengths[static_cast<std::size_t>(BlockIndex) - 1];
             ++BlockIndex;
             Position = 1;
         }
-        return static_cast<std::uint8_t>(CurrentBlock[static_cast<std::size_t>(Position++) - 1]);
+        return Data.get()[BlockStart + static_cast<std::size_t>(Position++) - 1];
     }
 
     std::int32_t TotalSize = 0;
-    TByteStrings Blocks;
-    std::string CurrentBlock;
-    std::int32_t BlockIndex = 0;
-    std::int32_t Position = 0;
+    std::int32_t BlockIndex = 0; // 1-based block the reader is in
+    std::int32_t Position = 0;   // 1-based position of the next byte in that block
+
+private:
+    struct TFreeBytes {
+        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<std::uint8_t, TFreeBytes> Data;
+    std::size_t Capacity = 0;
+    std::vector<std::uint8_t> BlockLengths;
+    std::size_t BlockStart = 0; // offset of the reader's block in Data
 };

@@ -41,71 +41,34 @@ inline std::uint64_t LiteralEntry(std::uint32_t literal)
     return LengthOne | byte << 32 | byte << 40;
 }
 
-// The bits of all data sub-blocks, least significant bit first, read straight from the blocks.
-// Bytes are fetched ahead in words while the block has 8 left; near a block's end they are
-// fetched one by one, crossing into the next block. Running out is reported only when a code
-// needs bits that are not there, with the byte buffer's error for the block after the last one.
-// The decoder keeps this state in locals (in registers, that is) and hands it over by value.
+// The bits of the image data, least significant bit first, read from its one contiguous run of
+// bytes: in words while 8 bytes are left, then byte by byte. The decoder keeps this state in
+// locals (in registers, that is) and hands it over by value.
 struct TBitState {
-    const std::uint8_t* Next;    // next byte to fetch in the current block
-    const std::uint8_t* WordEnd; // from here on the block has fewer than 8 bytes left
+    const std::uint8_t* Next;    // next byte to fetch
+    const std::uint8_t* WordEnd; // from here on fewer than 8 bytes are left
     std::uint64_t Bits;          // fetched bits not yet used, lowest first
     int Count;                   // number of those bits
 };
 
-class TBlockWalker {
-public:
-    explicit TBlockWalker(const TByteBuffer& data) : blocks_(data.Blocks) {}
+// The data ran out before the end code; Decompress decides whether that ends the image.
+struct TDataEnded {};
 
-    TBitState Start()
-    {
-        TBitState state{nullptr, nullptr, 0, 0};
-        Enter(state, 0);
-        return state;
+// Fills the bit buffer byte by byte near the end of the data.
+[[gnu::noinline]] TBitState RefillSlowly(TBitState state, const std::uint8_t* end, int width)
+{
+    while (state.Count <= 56 && state.Next < end) {
+        state.Bits |= static_cast<std::uint64_t>(*state.Next++) << state.Count;
+        state.Count += 8;
     }
-
-    // Fills the bit buffer byte by byte, entering the next blocks as needed.
-    [[gnu::noinline]] TBitState RefillSlowly(TBitState state, int width)
-    {
-        while (state.Count <= 56) {
-            if (state.Next == blockEnd_) {
-                if (index_ + 1 >= blocks_.size())
-                    break;
-                Enter(state, index_ + 1);
-                continue;
-            }
-            state.Bits |= static_cast<std::uint64_t>(*state.Next++) << state.Count;
-            state.Count += 8;
-            if (state.Next < state.WordEnd && state.Count >= width)
-                break;
-        }
-        if (state.Count < width)
-            RaiseListIndexError(static_cast<std::int64_t>(blocks_.size()));
-        return state;
-    }
-
-private:
-    void Enter(TBitState& state, std::size_t index)
-    {
-        index_ = index;
-        if (index >= blocks_.size()) {
-            state.Next = state.WordEnd = blockEnd_ = nullptr;
-            return;
-        }
-        const std::string& block = blocks_[index];
-        state.Next = reinterpret_cast<const std::uint8_t*>(block.data());
-        blockEnd_ = state.Next + block.size();
-        state.WordEnd = block.size() >= 8 ? blockEnd_ - 7 : state.Next;
-    }
-
-    const TByteStrings& blocks_;
-    std::size_t index_ = 0;
-    const std::uint8_t* blockEnd_ = nullptr;
-};
+    if (state.Count < width)
+        throw TDataEnded{};
+    return state;
+}
 
 // Reads one code outside the decoder's inner loop; the bit state goes in and out by value, so
 // that the decoder's locals never have their address taken.
-[[gnu::noinline]] std::pair<std::uint32_t, TBitState> ReadCodeOutOfLine(TBitState state, int width, TBlockWalker& walker)
+[[gnu::noinline]] std::pair<std::uint32_t, TBitState> ReadCodeOutOfLine(TBitState state, const std::uint8_t* end, int width)
 {
     if (state.Count < width) {
         if (state.Next < state.WordEnd) {
@@ -115,7 +78,7 @@ private:
             state.Next += (63 - state.Count) >> 3;
             state.Count |= 56;
         } else {
-            state = walker.RefillSlowly(state, width);
+            state = RefillSlowly(state, end, width);
         }
     }
     const auto code = static_cast<std::uint32_t>(state.Bits) & ((1u << width) - 1);
@@ -142,46 +105,70 @@ std::int32_t NextInterlacedRow(std::int32_t row, std::int32_t height, std::int32
     return row;
 }
 
+// Decodes straight into the pixel matrix: each row is filled in place, and pixels beyond the last
+// row go to a spare row whose completion is the error of a row outside the matrix.
 class TLzwDecoder {
 public:
     explicit TLzwDecoder(TGifSubImage& image)
         : Image(image),
           Width(image.ImageDescriptor.ImageWidth),
           Height(image.ImageDescriptor.ImageHeight),
-          RowBuffer(Width),
           RowHook(GifMessageHook())
     {
+        const TByteArray2D& pixels = *image.Pixels;
+        if (Height > 0 && Width > 0 && pixels.Columns != Width)
+            throw Exception("Row doesn't have equal number of elements as Matrix row");
+        MatrixRows = std::min(Height, pixels.Rows);
     }
 
-    // The hot state lives in locals: the byte stores into the row would otherwise force every
-    // member to be reloaded after each pixel. Clear codes, end codes and the full table leave the
-    // inner loop, which handles plain codes only.
-    void Run()
+    void Decompress()
     {
         const int minCodeSize = Image.MinCodeSize;
         if (minCodeSize < 2 || minCodeSize > 9)
             throw EGifException("Bad code Size");
+        Image.CompressedData->Rewind(); // the buffer's error when there is no data at all
+        try {
+            Run(minCodeSize);
+            DropPartialRow(); // an end code before the last row is complete
+        } catch (const TDataEnded&) {
+            // Data that ends without the end code after the last pixel ends the image; data that
+            // ends before stays an error.
+            if (Width == 0 || Height == 0 || RowsStored < Height) {
+                DropPartialRow();
+                RaiseListIndexError(Image.CompressedData->BlockCount());
+            }
+        } catch (...) {
+            DropPartialRow();
+            throw;
+        }
+    }
+
+private:
+    // The hot state lives in locals: the byte stores into the row would otherwise force every
+    // member to be reloaded after each pixel. Clear codes, end codes and the full table leave the
+    // inner loop, which handles plain codes only.
+    void Run(int minCodeSize)
+    {
         const std::uint32_t clearCode = 1u << minCodeSize;
         const std::uint32_t endCode = clearCode + 1;
         for (std::uint32_t literal = 0; literal < clearCode; ++literal)
             StoreEntry(literal, LiteralEntry(literal));
-        Image.CompressedData->Rewind();
-        TBlockWalker walker(*Image.CompressedData);
-        const TBitState start = walker.Start();
-        const std::uint8_t* next = start.Next;
-        const std::uint8_t* wordEnd = start.WordEnd;
+        const TByteBuffer& data = *Image.CompressedData;
+        const std::uint8_t* next = data.Bytes();
+        const std::uint8_t* const end = next + data.TotalSize;
+        const std::uint8_t* const wordEnd = data.TotalSize >= 8 ? end - 7 : next;
         std::uint64_t bits = 0;
         int count = 0;
         int codeSize = minCodeSize + 1;
-        std::uint8_t* out = RowBuffer.Memory(); // next pixel of the row
-        std::uint8_t* const rowEnd = out + Width;
+        std::uint8_t* out = StartRow(0);
+        std::uint8_t* rowEnd = out + Width;
 
         // A stream that does not start with a clear code is read as if it did.
         std::uint32_t code;
         {
-            const auto [first, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, codeSize, walker);
+            const auto [first, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, end, codeSize);
             code = first;
-            next = state.Next, wordEnd = state.WordEnd, bits = state.Bits, count = state.Count;
+            next = state.Next, bits = state.Bits, count = state.Count;
         }
         for (;;) {
             if (code == endCode)
@@ -190,9 +177,9 @@ public:
             std::uint32_t freeCode = endCode + 1;
             if (code == clearCode) {
                 do { // a run of clear codes acts as one
-                    const auto [read, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, codeSize, walker);
+                    const auto [read, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, end, codeSize);
                     code = read;
-                    next = state.Next, wordEnd = state.WordEnd, bits = state.Bits, count = state.Count;
+                    next = state.Next, bits = state.Bits, count = state.Count;
                 } while (code == clearCode);
                 if (code == endCode)
                     throw EGifException("Bad code");
@@ -201,10 +188,10 @@ public:
             if (code >= freeCode)
                 code = 0;
             if (out == rowEnd)
-                RaiseIndexOutOfBounds(); // a row buffer of width 0 has no element 1
+                RaiseIndexOutOfBounds(); // a row of width 0 has no element 1
             *out++ = static_cast<std::uint8_t>(code);
             if (out == rowEnd)
-                out = CompleteRow();
+                out = CompleteRow(), rowEnd = out + Width;
             // The previous code with its string's length and first byte, in entry form: a new
             // entry is this plus one in length plus its last byte.
             std::uint64_t previous = code | (LiteralEntry(code) & LengthAndFirstBits);
@@ -218,9 +205,8 @@ public:
                         next += (63 - count) >> 3;
                         count |= 56;
                     } else {
-                        const TBitState state = walker.RefillSlowly({next, wordEnd, bits, count}, codeSize);
+                        const TBitState state = RefillSlowly({next, wordEnd, bits, count}, end, codeSize);
                         next = state.Next;
-                        wordEnd = state.WordEnd;
                         bits = state.Bits;
                         count = state.Count;
                     }
@@ -256,7 +242,7 @@ public:
                     out[1] = EntryLast(entry);
                     out += length;
                     if (out == rowEnd)
-                        out = CompleteRow();
+                        out = CompleteRow(), rowEnd = out + Width;
                 } else if (length <= room) {
                     std::uint8_t* const start = out;
                     out += length;
@@ -268,70 +254,91 @@ public:
                         entry = LoadEntry(EntryPrefix(entry));
                     }
                     if (out == rowEnd)
-                        out = CompleteRow();
+                        out = CompleteRow(), rowEnd = out + Width;
                 } else {
                     out = EmitAcrossRows(code, static_cast<std::int32_t>(length), out);
+                    rowEnd = RowStart + Width;
                 }
 
                 if (freeCode == TableSize) [[unlikely]] {
-                    // Entry 4095 is made: only a clear code may follow, not even the end code.
-                    const auto [read, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, codeSize, walker);
-                    if (read != clearCode)
-                        throw EGifException("Code size overflow");
-                    code = read;
-                    next = state.Next, wordEnd = state.WordEnd, bits = state.Bits, count = state.Count;
+                    // The table is full: the encoder may go on without a clear code, and codes
+                    // then stand for their strings without making entries.
+                    TBitState state{next, wordEnd, bits, count};
+                    for (;;) {
+                        const auto [read, after] = ReadCodeOutOfLine(state, end, codeSize);
+                        state = after;
+                        code = read;
+                        if (code - clearCode <= 1)
+                            break;
+                        out = EmitAcrossRows(code, static_cast<std::int32_t>(EntryLength(LoadEntry(code))), out);
+                    }
+                    next = state.Next, bits = state.Bits, count = state.Count;
+                    rowEnd = RowStart + Width;
                     break;
                 }
             }
         }
     }
 
-private:
-    // A string longer than the rest of the row: built on the stack, then spread over the rows.
+    // A string of any length: built on the stack, then spread over the rows it reaches.
     [[gnu::noinline]] std::uint8_t* EmitAcrossRows(std::uint32_t code, std::int32_t length, std::uint8_t* out)
     {
         if (Width == 0)
-            RaiseIndexOutOfBounds(); // the row buffer has no element 1
+            RaiseIndexOutOfBounds(); // a row of width 0 has no element 1
         std::uint8_t* at = Stack + length;
         do {
             const std::uint64_t entry = LoadEntry(code);
             *--at = EntryLast(entry);
             code = EntryPrefix(entry);
         } while (at != Stack);
-        std::uint8_t* const rowEnd = RowBuffer.Memory() + Width;
         const std::uint8_t* bytes = Stack;
         while (length > 0) {
-            const std::int32_t take = std::min(length, static_cast<std::int32_t>(rowEnd - out));
+            const std::int32_t take = std::min(length, static_cast<std::int32_t>(RowStart + Width - out));
             std::memcpy(out, bytes, static_cast<std::size_t>(take));
             out += take;
             bytes += take;
             length -= take;
-            if (out == rowEnd)
+            if (out == RowStart + Width)
                 out = CompleteRow();
         }
         return out;
     }
 
-    // Rows go into the matrix only when complete, after the user interface had its turn.
+    // The user interface has its turn once per completed row, with the row in place.
     [[gnu::noinline]] std::uint8_t* CompleteRow()
     {
         if (RowHook)
             RowHook();
-        Image.Pixels->SetRow(Row + 1, RowBuffer);
+        if (RowStart == Spare.get())
+            RaiseIndexOutOfBounds(); // a complete row beyond the last row of the image
+        ++RowsStored;
         if (Image.Interlaced)
             Row = NextInterlacedRow(Row, Height, Pass);
         else
             ++Row;
-        return RowBuffer.Memory();
+        return StartRow(Row);
     }
 
-    TGifSubImage& Image;
-    const std::int32_t Width;
-    const std::int32_t Height;
-    TBigByteArray RowBuffer;
-    std::int32_t Row = 0;    // 0-based image row now being filled
-    std::int32_t Pass = 1;   // interlace pass, 1 to 4 (5 once pass 4 is over)
-    const std::function<void()> RowHook;
+    std::uint8_t* StartRow(std::int32_t row)
+    {
+        if (row < MatrixRows) {
+            RowStart = Image.Pixels->Items->Memory() + static_cast<std::ptrdiff_t>(row) * Width;
+        } else {
+            if (!Spare)
+                Spare = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(Width));
+            RowStart = Spare.get();
+        }
+        return RowStart;
+    }
+
+    // Rows go into the matrix only complete: a row cut short by an early end or an error is
+    // cleared again. The row being filled is never read before it is complete.
+    void DropPartialRow()
+    {
+        if (RowStart != nullptr && RowStart != Spare.get())
+            std::memset(RowStart, 0, static_cast<std::size_t>(Width));
+    }
+
     std::uint64_t LoadEntry(std::uint32_t code) const
     {
         std::uint64_t entry;
@@ -339,6 +346,17 @@ private:
         return entry;
     }
     void StoreEntry(std::uint32_t code, std::uint64_t entry) { std::memcpy(Table + 6 * code, &entry, 8); }
+
+    TGifSubImage& Image;
+    const std::int32_t Width;
+    const std::int32_t Height;
+    std::int32_t MatrixRows = 0;  // rows of the image that the matrix holds
+    std::uint8_t* RowStart = nullptr; // the row being filled, in the matrix or the spare row
+    std::unique_ptr<std::uint8_t[]> Spare;
+    std::int32_t Row = 0;        // 0-based image row now being filled
+    std::int32_t Pass = 1;       // interlace pass, 1 to 4 (5 once pass 4 is over)
+    std::int32_t RowsStored = 0; // complete rows in the matrix
+    const std::function<void()> RowHook;
 
     std::uint8_t Table[6 * TableSize + 2] = {};
     std::uint8_t Stack[TableSize] = {};
@@ -349,5 +367,5 @@ private:
 void TGifSubImage::Decompress()
 {
     TLzwDecoder decoder(*this);
-    decoder.Run();
+    decoder.Decompress();
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,11 +42,6 @@ private:
         return depth;
     }
 };
-
-struct TFileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using TFileHandle = std::unique_ptr<std::FILE, TFileCloser>;
 
 // Read-only, so that a write-protected screenshot is shown; close-on-exec, so that the emulator
 // started while a load runs does not inherit the handle.
@@ -133,16 +129,36 @@ void ReadExtensionBody(std::FILE* file, TExtension& extension, std::uint8_t labe
     }
 }
 
+// Every table size that GIF can declare, 2 to 256.
 std::uint8_t BitsForColorCount(std::uint16_t colorCount)
 {
-    switch (colorCount) {
-    case 2: return 1;
-    case 4: return 2;
-    case 8: return 3;
-    case 16: return 4;
-    case 256: return 8;
-    default: throw EGifException("Number of colors must be 2, 4, 8, 16 or 256");
-    }
+    for (std::uint8_t bits = 1; bits <= 8; ++bits)
+        if (colorCount == 1u << bits)
+            return bits;
+    throw EGifException("Number of colors must be 2, 4, 8, 16 or 256");
+}
+
+// Bytes from the current position to the end of the file; 0 when unknown (a stream in memory).
+std::size_t BytesLeft(std::FILE* file)
+{
+    struct stat status {};
+    const int descriptor = fileno(file);
+    const off_t position = descriptor < 0 ? -1 : ftello(file);
+    if (position < 0 || fstat(descriptor, &status) != 0 || status.st_size <= position)
+        return 0;
+    return static_cast<std::size_t>(status.st_size - position);
+}
+
+void CheckPixelLimits(const TImageDescriptor& descriptor, std::int64_t filePixelsLeft)
+{
+    const std::int64_t pixels = std::int64_t{descriptor.ImageWidth} * descriptor.ImageHeight;
+    if (pixels > MaxImagePixels)
+        throw EGifException("Image too large: " + std::to_string(descriptor.ImageWidth) + " x " +
+                            std::to_string(descriptor.ImageHeight) + " pixels, more than the " +
+                            std::to_string(MaxImagePixels) + " pixels allowed for one image");
+    if (pixels > filePixelsLeft)
+        throw EGifException("Images too large: the file holds more than the " + std::to_string(MaxFilePixels) +
+                            " pixels allowed for one file");
 }
 
 } // namespace
@@ -208,9 +224,10 @@ void TGifSubImage::DecodeImageFlags()
     LocalColorTable.Count = 1 << BitsPerPixel;
 }
 
-void TGifSubImage::ReadImage(std::FILE* file)
+void TGifSubImage::ReadImage(std::FILE* file, std::int64_t filePixelsLeft)
 {
     ReadImageDescriptor(file);
+    CheckPixelLimits(ImageDescriptor, filePixelsLeft);
     ReadLocalColorTable(file);
     Pixels = std::make_unique<TByteArray2D>(ImageDescriptor.ImageWidth, ImageDescriptor.ImageHeight);
     ReadImageData(file);
@@ -234,14 +251,16 @@ void TGifSubImage::ReadLocalColorTable(std::FILE* file)
 void TGifSubImage::ReadImageData(std::FILE* file)
 {
     MinCodeSize = ReadByte(file);
+    // The data takes at most the rest of the file: room for it at once, then the blocks go
+    // straight into place.
+    CompressedData->Reserve(BytesLeft(file));
     for (;;) {
         const std::uint8_t length = ReadByte(file);
         if (length == 0)
-            return;
-        std::string block(length, '\0');
-        ReadExact(file, block.data(), length);
-        CompressedData->AddBlock(std::move(block));
+            break;
+        ReadExact(file, CompressedData->AppendBlock(length), length);
     }
+    CompressedData->ShrinkToFit();
 }
 
 // ---- TGifFile --------------------------------------------------------------------------------
@@ -266,6 +285,22 @@ void TGifFile::DecodeScreenFlags()
 // started, it alone decides the model and this load stops at the next image boundary.
 void TGifFile::LoadFromFile(const std::string& fileName)
 {
+    Load([&fileName] { return OpenForReading(fileName); });
+}
+
+void TGifFile::LoadFromMemory(const std::uint8_t* data, std::size_t size)
+{
+    Load([data, size] {
+        // A read-only stream over the bytes, so that both loads share every step.
+        std::FILE* file = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+        if (file == nullptr)
+            throw EInOutError(IoCodeFromErrno(errno));
+        return TFileHandle(file);
+    });
+}
+
+void TGifFile::Load(const std::function<TFileHandle()>& open)
+{
     TBusyCursorScope busyCursor;
     const unsigned generation = ++LoadGeneration;
     const std::function<bool()> superseded = [this, generation] { return LoadGeneration != generation; };
@@ -274,7 +309,7 @@ void TGifFile::LoadFromFile(const std::string& fileName)
     TGifFile staging;
     staging.CopyFileFieldsFrom(*this);
     try {
-        TFileHandle file = OpenForReading(fileName);
+        TFileHandle file = open();
         staging.ReadContents(file.get(), superseded);
     } catch (...) {
         if (!superseded())
@@ -291,12 +326,14 @@ void TGifFile::ReadContents(std::FILE* file, const std::function<bool()>& supers
     ReadScreenDescriptor(file);
     ReadGlobalColorTable(file);
     std::uint8_t blockCode = ReadByte(file);
+    std::int64_t pixelsLeft = MaxFilePixels;
     while (blockCode != 0x3B) {
         std::unique_ptr<TExtensionList> extensions = ReadExtensions(file, blockCode);
         if (blockCode == 0x2C) {
             auto image = std::make_unique<TGifSubImage>(static_cast<std::uint16_t>(GlobalColorTable.Count), this);
             image->Extensions = std::move(extensions);
-            image->ReadImage(file);
+            image->ReadImage(file, pixelsLeft);
+            pixelsLeft -= std::int64_t{image->ImageDescriptor.ImageWidth} * image->ImageDescriptor.ImageHeight;
             SubImages.push_back(std::move(image));
             if (superseded())
                 return;

@@ -13,6 +13,11 @@
 #include <string>
 #include <vector>
 
+struct TFileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using TFileHandle = std::unique_ptr<std::FILE, TFileCloser>;
+
 class TBitmap;
 class TMemoryStream;
 class TGifFile;
@@ -29,7 +34,9 @@ public:
     TGifSubImage(const TGifSubImage&) = delete;
     TGifSubImage& operator=(const TGifSubImage&) = delete;
 
-    void ReadImage(std::FILE* file);
+    // Refuses an image over MaxImagePixels, or over what the file may still hold, before its
+    // pixel matrix is allocated.
+    void ReadImage(std::FILE* file, std::int64_t filePixelsLeft = MaxFilePixels);
     void Decompress();
     void EncodeImageFlags();
     void DecodeImageFlags();
@@ -62,6 +69,8 @@ public:
     // Reads and decodes every image of the file. A load started from the row hook while this one
     // runs (on the same model) wins: the model then holds what that later load left.
     void LoadFromFile(const std::string& fileName);
+    // The same load from a GIF file held in memory.
+    void LoadFromMemory(const std::uint8_t* data, std::size_t size);
     // A new bitmap of the image at index 0; the caller owns it.
     std::unique_ptr<TBitmap> AsBitmap() const;
     void DecodeScreenFlags();
@@ -74,6 +83,7 @@ public:
     TSubImageList SubImages;
 
 private:
+    void Load(const std::function<TFileHandle()>& open);
     void ReadContents(std::FILE* file, const std::function<bool()>& superseded);
     void ReadHeader(std::FILE* file);
     void ReadScreenDescriptor(std::FILE* file);
@@ -93,6 +103,8 @@ struct TBitmapInfoHeader {
     std::uint8_t Bytes[40];
 };
 void FillBitmapInfoHeader(const TGifSubImage& image, TBitmapInfoHeader& header);
+// The colour table an image's bitmap takes its palette from: its local table, else the file's.
+const TColorTable& BitmapColorTable(const TGifSubImage& image);
 // Writes the whole 8-bit bitmap file of the image from position 0 and leaves the stream at 0.
 void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream);
 

@@ -153,15 +153,25 @@ TEST_F(Decoder, FullTableAcceptsAClearCodeAndGoesOnAtTheStartWidth)
     EXPECT_EQ(AllPixels(*image), expected);
 }
 
-TEST_F(Decoder, FullTableFollowedByAnyOtherCodeOverflows)
+TEST_F(Decoder, FullTableWithoutClearCodeGoesOnWithTwelveBitCodesUntilAClearOrEndCode)
 {
-    for (unsigned next : {0u, End2, 4095u}) {
-        std::vector<std::uint8_t> expected;
-        TCodePacker codes = FullTable(expected);
-        codes.Put(next, 12).Put(End2, 12);
-        auto image = Image(5000, 1, codes);
-        EXPECT_EQ(DecodeError<EGifException>(*image), "Code size overflow") << next;
-    }
+    std::vector<std::uint8_t> expected;
+    TCodePacker codes = FullTable(expected);
+    // Entry 4095 is 2,3 (pixels 4094 % 4 and 4095 % 4). With the table full, codes stand for
+    // their strings without new entries; a clear code then starts again at 3 bits.
+    codes.Put(2, 12).Put(4095, 12).Put(0, 12).Put(Clear2, 12).Put(1, 3).Put(6, 3).Put(End2, 3);
+    expected.insert(expected.end(), {2, 2, 3, 0, 1, 1, 1});
+    auto image = Image(static_cast<std::uint16_t>(expected.size()), 1, codes);
+    image->Decompress();
+    EXPECT_EQ(AllPixels(*image), expected);
+
+    // The end code right after the full table ends the image normally.
+    std::vector<std::uint8_t> plain;
+    TCodePacker ended = FullTable(plain);
+    ended.Put(End2, 12);
+    auto endedImage = Image(static_cast<std::uint16_t>(plain.size()), 1, ended);
+    endedImage->Decompress();
+    EXPECT_EQ(AllPixels(*endedImage), plain);
 }
 
 TEST_F(Decoder, InterlacedRowsFollowTheFourPasses)
@@ -203,8 +213,25 @@ TEST_F(Decoder, MissingDataFailsWithTheBufferError)
     auto empty = ImageForDecoding(gif, 1, 1, 2, "");
     EXPECT_EQ(DecodeError<EStringListError>(*empty), "Der Index der Liste überschreitet das Maximum (0)");
 
-    auto cut = Image(4, 1, TCodePacker().Put(Clear2, 3).Put(1, 3).Put(1, 3)); // no end code
+    // No end code, and the codes (with those of the padding bits) give only 4 of 8 pixels.
+    auto cut = Image(8, 1, TCodePacker().Put(Clear2, 3).Put(1, 3).Put(1, 3));
     EXPECT_EQ(DecodeError<EStringListError>(*cut), "Der Index der Liste überschreitet das Maximum (1)");
+    EXPECT_THAT(AllPixels(*cut), ElementsAre(0, 0, 0, 0, 0, 0, 0, 0)) << "the incomplete row is dropped";
+}
+
+TEST_F(Decoder, DataEndingWithoutEndCodeAfterTheLastPixelEndsTheImage)
+{
+    // Two rows of two, the end code missing; in several blocks, interlaced or not.
+    for (const bool interlaced : {false, true}) {
+        const std::string data = TCodePacker().Put(Clear2, 3).Put(1, 3).Put(2, 3).Put(3, 3).Put(0, 3).Bytes();
+        auto image = ImageForDecoding(gif, 2, 2, 2, data.substr(0, 1), interlaced);
+        image->CompressedData->AddBlock(data.substr(1));
+        image->Decompress();
+        EXPECT_THAT(AllPixels(*image), ElementsAre(1, 2, 3, 0)) << interlaced;
+    }
+    // One pixel short stays an error.
+    auto shortImage = Image(5, 1, TCodePacker().Put(Clear2, 3).Put(1, 3).Put(2, 3).Put(3, 3).Put(0, 3));
+    EXPECT_EQ(DecodeError<EStringListError>(*shortImage), "Der Index der Liste überschreitet das Maximum (1)");
 }
 
 TEST_F(Decoder, MorePixelsThanTheImageHoldsFailsAtTheFirstExtraRowAndKeepsTheRows)
@@ -226,7 +253,7 @@ TEST_F(Decoder, StringsSpanningRowsAreSplitAcrossThem)
     EXPECT_THAT(AllPixels(*image), ElementsAre(1, 2, 1, 2, 1, 2, 0, 0, 0));
 }
 
-TEST_F(Decoder, MessageHookRunsOncePerCompletedRowBeforeTheRowIsStored)
+TEST_F(Decoder, MessageHookRunsOncePerCompletedRowWithTheRowInPlace)
 {
     std::vector<std::uint8_t> pixels(4 * 5);
     for (std::size_t i = 0; i < pixels.size(); ++i)
@@ -240,6 +267,6 @@ TEST_F(Decoder, MessageHookRunsOncePerCompletedRowBeforeTheRowIsStored)
         storedRowsSeen.push_back(stored);
     });
     image->Decompress();
-    EXPECT_THAT(storedRowsSeen, ElementsAre(0, 1, 2, 3, 4));
+    EXPECT_THAT(storedRowsSeen, ElementsAre(1, 2, 3, 4, 5));
     EXPECT_EQ(AllPixels(*image), pixels);
 }

@@ -24,7 +24,7 @@ TEST(GifModel, SubImageTakesItsBitsAndCodeSizeFromTheColourCount)
         std::uint16_t colors;
         int bits;
         int minCodeSize;
-    } cases[] = {{2, 1, 2}, {4, 2, 2}, {8, 3, 3}, {16, 4, 4}, {256, 8, 8}};
+    } cases[] = {{2, 1, 2}, {4, 2, 2}, {8, 3, 3}, {16, 4, 4}, {32, 5, 5}, {64, 6, 6}, {128, 7, 7}, {256, 8, 8}};
     for (const auto& c : cases) {
         TGifSubImage image(c.colors, &gif);
         EXPECT_EQ(image.BitsPerPixel, c.bits) << c.colors;
@@ -41,7 +41,7 @@ TEST(GifModel, SubImageTakesItsBitsAndCodeSizeFromTheColourCount)
 TEST(GifModel, SubImageRejectsOtherColourCounts)
 {
     TGifFile gif;
-    for (std::uint16_t colors : {0, 1, 3, 32, 64, 128, 512}) {
+    for (std::uint16_t colors : {0, 1, 3, 48, 100, 255, 512}) {
         try {
             TGifSubImage image(colors, &gif);
             ADD_FAILURE() << colors;

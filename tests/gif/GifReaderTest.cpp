@@ -81,16 +81,32 @@ TEST_F(Reader, FileWithoutImagesLoadsItsGlobalTable)
     EXPECT_EQ(gif.GlobalColorTable.Colors[255].Blue, 0);
 }
 
-TEST_F(Reader, HundredTwentyEightGlobalColoursFailAtTheFirstImageOnly)
+TEST_F(Reader, EveryTableSizeFromTwoTo256LoadsForGlobalAndLocalTables)
 {
-    const TGifBuilder screen = std::move(TGifBuilder().Header().Screen(true, 6).Colors(128));
-    EXPECT_EQ(Load(TGifBuilder(screen).Trailer().Bytes()), "");
-    EXPECT_EQ(gif.GlobalColorTable.Count, 128);
-    // A local table of its own does not help: the image is created with the global count.
-    const std::string withImage =
-        TGifBuilder(screen).ImageDescriptor(1, 1, 0x80 | 1).Colors(4).ImageData({1}, 2).Trailer().Bytes();
-    EXPECT_EQ(Load<EGifException>(withImage), "Number of colors must be 2, 4, 8, 16 or 256");
-    EXPECT_TRUE(gif.SubImages.empty());
+    for (int sizeBits = 0; sizeBits < 8; ++sizeBits) {
+        const int colors = 2 << sizeBits;
+        const std::vector<std::uint8_t> pixels = {0, static_cast<std::uint8_t>(colors - 1), 1, 0};
+        // A global table of this size, then an image with a local table of the same size.
+        const std::string bytes = TGifBuilder()
+                                      .Header()
+                                      .Screen(true, sizeBits)
+                                      .Colors(colors)
+                                      .ImageDescriptor(2, 2)
+                                      .ImageData(pixels, std::max(2, sizeBits + 1))
+                                      .ImageDescriptor(2, 2, static_cast<std::uint8_t>(0x80 | sizeBits))
+                                      .Colors(colors, 7)
+                                      .ImageData(pixels, std::max(2, sizeBits + 1))
+                                      .Trailer()
+                                      .Bytes();
+        ASSERT_EQ(Load(bytes), "") << colors;
+        ASSERT_EQ(gif.SubImages.size(), 2u);
+        EXPECT_EQ(gif.GlobalColorTable.Count, colors);
+        EXPECT_EQ(AllPixels(*gif.SubImages[0]), pixels) << colors;
+        const TGifSubImage& local = *gif.SubImages[1];
+        EXPECT_EQ(local.LocalColorTable.Count, colors);
+        EXPECT_EQ(local.LocalColorTable.Colors[colors - 1].Red, static_cast<std::uint8_t>(colors - 1 + 7)) << colors;
+        EXPECT_EQ(AllPixels(local), pixels) << colors;
+    }
 }
 
 TEST_F(Reader, UnknownExtensionLabelIsNamedInHex)
@@ -253,19 +269,31 @@ TEST_F(Reader, FileIsOpenedReadOnlyAndNotInheritedByChildProcesses)
     EXPECT_NE(openFlags & O_CLOEXEC, 0);
 }
 
-TEST_F(Reader, HugeImageFailsWithNotEnoughMemoryOrLoadsWithoutWrapping)
+TEST_F(Reader, ImagesOverThePixelLimitsAreRefusedBeforeTheirDataIsRead)
 {
-    // 65535 x 65535: the matrix is requested whole, in 64 bits.
-    const std::string bytes = TwoColorFile().ImageDescriptor(65535, 65535).ImageData({1, 1, 1}, 2).Trailer().Bytes();
-    try {
-        gif.LoadFromFile(WriteTempFile("huge.gif", bytes));
-        ASSERT_EQ(gif.SubImages.size(), 1u);
-        EXPECT_EQ(gif.SubImages[0]->Pixels->Items->Size, 65535LL * 65535);
-        EXPECT_EQ(gif.SubImages[0]->Pixels->GetItem(3, 1), 0) << "row 1 is incomplete and stays zero";
-    } catch (const ENotEnoughMemory& error) {
-        EXPECT_THAT(error.what(), testing::HasSubstr("requested memory block: 4294836225 bytes"));
-        EXPECT_TRUE(gif.SubImages.empty());
-    }
+    // 65535 x 65535 without any data: refused at its descriptor, the images before it kept.
+    const std::string huge = TwoColorFile().Image(2, 2, 2, 0, 2).ImageDescriptor(65535, 65535).Trailer().Bytes();
+    EXPECT_EQ(Load<EGifException>(huge),
+              "Image too large: 65535 x 65535 pixels, more than the 67108864 pixels allowed for one image");
+    EXPECT_EQ(gif.SubImages.size(), 1u);
+    EXPECT_EQ(Load<EGifException>(TwoColorFile().ImageDescriptor(8193, 8192).Trailer().Bytes()),
+              "Image too large: 8193 x 8192 pixels, more than the 67108864 pixels allowed for one image");
+
+    // At the limit it loads: one image of 8192 x 8192, or 65535 x 1024, four of them per file.
+    const auto endOnly = [](TGifBuilder& file, std::uint16_t width, std::uint16_t height) {
+        file.ImageDescriptor(width, height).Byte(2).Raw(giftest::SubBlocks(giftest::TCodePacker().Put(5, 3).Bytes()));
+    };
+    TGifBuilder four = TwoColorFile();
+    endOnly(four, 8192, 8192);
+    endOnly(four, 65535, 1024);
+    endOnly(four, 8192, 8192);
+    endOnly(four, 8192, 8192);
+    EXPECT_EQ(Load(TGifBuilder(four).Trailer().Bytes()), "");
+    EXPECT_EQ(gif.SubImages.size(), 4u);
+    endOnly(four, 33, 32); // 1024 pixels are still left
+    EXPECT_EQ(Load<EGifException>(four.Trailer().Bytes()),
+              "Images too large: the file holds more than the 268435456 pixels allowed for one file");
+    EXPECT_EQ(gif.SubImages.size(), 4u);
 }
 
 // A selection change while a screenshot decodes: the row hook loads another file into the same
