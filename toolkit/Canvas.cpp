@@ -6,16 +6,16 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace {
 
-__extension__ typedef __int128 Wide; // exact products of doubled coordinates
+__extension__ typedef __int128 Wide; // exact error terms of large ellipses
 
-// Shapes larger than this are not drawn: their squared extents would not fit the exact integer
-// arithmetic below, and no screen comes near it.
-constexpr int kMaxShapeExtent = 1 << 20;
+// Shapes larger than this are not drawn: their outlines would take more memory than any screen
+// justifies.
+constexpr int kMaxShapeExtent = 1 << 16;
 
 QRgb ToRgb(TColor color)
 {
@@ -28,138 +28,175 @@ TColor FromRgb(QRgb rgb)
     return TColor(qRed(rgb)) | (TColor(qGreen(rgb)) << 8) | (TColor(qBlue(rgb)) << 16);
 }
 
-std::int64_t ISqrt(Wide n)
+using Points = std::vector<TPoint>;
+
+// A box with its corners put in order, as GDI takes the boxes of ellipses and pies.
+TRect Ordered(int left, int top, int right, int bottom)
 {
-    auto root = static_cast<std::int64_t>(std::sqrt(static_cast<long double>(n)));
-    while (root > 0 && Wide(root) * root > n)
-        --root;
-    while (Wide(root + 1) * (root + 1) <= n)
-        ++root;
-    return root;
+    return TRect{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
 }
 
-// The pixels of an ellipse inscribed in a box, in doubled coordinates so that the box centre and
-// the pixel centres are whole numbers: pixel x has the doubled offset 2x + 1 - (left + right).
-class EllipseShape {
+// The pixels of the line from one point to another, the end point left out. Each step along the
+// longer axis takes the pixel nearest the true line; a tie steps along the shorter axis only in the
+// octants where GDI does (lines running left and up, left and steeply down, right and gently up).
+template <typename Plot>
+void RasterLine(TPoint from, TPoint to, Plot plot)
+{
+    const std::int64_t dx = std::int64_t(to.X) - from.X, dy = std::int64_t(to.Y) - from.Y;
+    const std::int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const bool xMajor = adx > ady;
+    const std::int64_t major = xMajor ? adx : ady, minor = xMajor ? ady : adx;
+    const int stepX = dx < 0 ? -1 : 1, stepY = dy < 0 ? -1 : 1;
+    bool tieSteps;
+    if (dy > 0)
+        tieSteps = dx < 0 && !xMajor;
+    else
+        tieSteps = dx < 0 || xMajor;
+    // err > 0 means the true line lies past the middle between this pixel and the next across.
+    std::int64_t err = 2 * minor - major;
+    int x = from.X, y = from.Y;
+    for (std::int64_t step = 0; step < major; ++step) {
+        plot(x, y);
+        if (err > 0 || (err == 0 && tieSteps)) {
+            (xMajor ? y : x) += xMajor ? stepY : stepX;
+            err -= 2 * major;
+        }
+        (xMajor ? x : y) += xMajor ? stepX : stepY;
+        err += 2 * minor;
+    }
+}
+
+// Lines from each point to the next and from the last back to the first.
+template <typename Plot>
+void RasterClosedPolyline(const Points& points, Plot plot)
+{
+    for (std::size_t i = 0; i < points.size(); ++i)
+        RasterLine(points[i], points[(i + 1) % points.size()], plot);
+}
+
+// The pixels inside a polygon, row by row as spans [x0, x1): a pixel belongs when its top-left
+// corner lies inside, edges on the left and top included, on the right and bottom not (winding
+// rule).
+template <typename Span>
+void FillPolygon(const Points& points, Span span)
+{
+    if (points.size() < 3)
+        return;
+    int top = points[0].Y, bottom = points[0].Y;
+    for (const TPoint& p : points)
+        top = std::min(top, p.Y), bottom = std::max(bottom, p.Y);
+    struct Crossing {
+        std::int64_t x;
+        int winding;
+    };
+    std::vector<Crossing> crossings;
+    for (int y = top; y < bottom; ++y) {
+        crossings.clear();
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const TPoint a = points[i], b = points[(i + 1) % points.size()];
+            if (a.Y == b.Y || y < std::min(a.Y, b.Y) || y >= std::max(a.Y, b.Y))
+                continue;
+            // The first pixel at or right of the edge: the ceiling of its exact x on this row.
+            const std::int64_t num = (std::int64_t(b.X) - a.X) * (y - a.Y), den = std::int64_t(b.Y) - a.Y;
+            const std::int64_t q = num / den, r = num % den;
+            const std::int64_t ceiling = q + ((r != 0 && ((r > 0) == (den > 0))) ? 1 : 0);
+            crossings.push_back({a.X + ceiling, a.Y < b.Y ? 1 : -1});
+        }
+        std::sort(crossings.begin(), crossings.end(), [](const Crossing& l, const Crossing& r) { return l.x < r.x; });
+        int winding = 0;
+        for (std::size_t i = 0; i + 1 < crossings.size(); ++i) {
+            winding += crossings[i].winding;
+            if (winding != 0 && crossings[i].x < crossings[i + 1].x)
+                span(y, crossings[i].x, crossings[i + 1].x);
+        }
+    }
+}
+
+// The outline of the ellipse inscribed in a box, as GDI steps it: one quarter is computed with
+// integer error terms, the other three are its mirror images. Positions count counter-clockwise
+// on the screen from three o'clock, a quarter of them per quadrant.
+class EllipseOutline {
 public:
-    EllipseShape(int left, int top, int right, int bottom)
-        : left_(std::min(left, right)), top_(std::min(top, bottom)),
-          right_(std::max(left, right)), bottom_(std::max(top, bottom))
+    explicit EllipseOutline(const TRect& box) : box_(box)
     {
+        const int width = box.Right - box.Left, height = box.Bottom - box.Top;
+        // Zingl's midpoint stepping from the right end of the middle row down to the bottom row.
+        const Wide a = width - 1, b = height - 1;
+        const Wide aStep = 8 * a * a, bStep = 8 * b * b;
+        Wide dx = 4 * b * b * (1 - a), dy = 4 * a * a * (1 + b % 2);
+        Wide err = dx + dy + a * a * (b % 2);
+        TPoint p{width - 1, height / 2};
+        while (p.X >= width / 2) {
+            const Wide twice = 2 * err;
+            quarter_.push_back({p.X - width / 2, p.Y - height / 2});
+            if (twice >= dx) {
+                --p.X;
+                dx += bStep;
+                err += dx;
+            }
+            if (twice <= dy) {
+                ++p.Y;
+                dy += aStep;
+                err += dy;
+            }
+        }
     }
 
-    bool Drawable() const
+    int Count() const { return 4 * int(quarter_.size()); }
+
+    TPoint Centre() const { return {box_.Left + Width() / 2, box_.Top + Height() / 2}; }
+
+    TPoint At(int position) const
     {
-        const int width = right_ - left_, height = bottom_ - top_;
-        return width > 0 && height > 0 && width <= kMaxShapeExtent && height <= kMaxShapeExtent;
+        const int n = int(quarter_.size());
+        const int quadrant = (position / n) % 4, i = position % n;
+        const TPoint p = quarter_[std::size_t((quadrant % 2 == 0) ? i : n - 1 - i)];
+        const int right = box_.Left + Width() / 2 + p.X, left = box_.Left + Width() - 1 - Width() / 2 - p.X;
+        const int lower = box_.Top + Height() / 2 + p.Y, upper = box_.Top + Height() - 1 - Height() / 2 - p.Y;
+        switch (quadrant) {
+        case 0: return {right, upper};
+        case 1: return {left, upper};
+        case 2: return {left, lower};
+        default: return {right, lower};
+        }
     }
 
-    int Left() const { return left_; }
-    int Top() const { return top_; }
-    int Right() const { return right_; }
-    int Bottom() const { return bottom_; }
-
-    std::int64_t OffsetX(int x) const { return 2 * std::int64_t(x) + 1 - left_ - std::int64_t(right_); }
-    std::int64_t OffsetY(int y) const { return 2 * std::int64_t(y) + 1 - top_ - std::int64_t(bottom_); }
-    // Doubled offset of a lattice point (a caller's coordinate) from the centre.
-    std::int64_t PointX(int x) const { return 2 * std::int64_t(x) - left_ - std::int64_t(right_); }
-    std::int64_t PointY(int y) const { return 2 * std::int64_t(y) - top_ - std::int64_t(bottom_); }
-
-    bool Inside(int x, int y) const
+    // The first position, counter-clockwise from three o'clock, at or past the direction from the
+    // centre to the point (x, y). The comparisons use the quarter's own offsets, as GDI does.
+    int PositionOf(int x, int y) const
     {
-        const Wide a = right_ - left_, b = bottom_ - top_;
-        const Wide dx = OffsetX(x), dy = OffsetY(y);
-        return dx * dx * b * b + dy * dy * a * a <= a * a * b * b;
-    }
-
-    // The inside pixels of row y run from first to last (first > last: none).
-    void RowSpan(int y, int& first, int& last) const
-    {
-        Span(OffsetY(y), right_ - left_, bottom_ - top_, left_ + std::int64_t(right_), first, last);
-    }
-    void ColumnSpan(int x, int& first, int& last) const
-    {
-        Span(OffsetX(x), bottom_ - top_, right_ - left_, top_ + std::int64_t(bottom_), first, last);
-    }
-
-    // The pen's pixels: the outermost inside pixel of each row and of each column.
-    bool Outline(int x, int y) const
-    {
-        int first, last;
-        RowSpan(y, first, last);
-        if (x == first || x == last)
-            return true;
-        ColumnSpan(x, first, last);
-        return y == first || y == last;
+        const Wide dx = Wide(x) - Centre().X, dy = Wide(Centre().Y) - y; // y up from here on
+        const int n = int(quarter_.size());
+        auto first = [&](auto past) {
+            int i = 0;
+            while (i < n && !past(Wide(quarter_[std::size_t(i)].X), Wide(quarter_[std::size_t(i)].Y)))
+                ++i;
+            return i;
+        };
+        if (dy >= 0) {
+            if (dx >= 0)
+                return first([&](Wide px, Wide py) { return px * dy <= py * dx; });
+            return 2 * n - first([&](Wide px, Wide py) { return px * dy < py * -dx; });
+        }
+        // This may give 4n, one full turn: a pie from there to position 0 has no arc at all.
+        if (dx >= 0)
+            return 4 * n - first([&](Wide px, Wide py) { return px * -dy <= py * dx; });
+        return 2 * n + first([&](Wide px, Wide py) { return px * -dy < py * -dx; });
     }
 
 private:
-    // Along one axis of extent `along` (the other extent `across`), at the doubled offset `offset`
-    // on the other axis: the largest doubled offset X of the right parity with
-    // X² across² <= along² (across² - offset²).
-    static void Span(std::int64_t offset, Wide along, Wide across, std::int64_t sum, int& first, int& last)
-    {
-        first = 1, last = 0;
-        if (offset * offset > across * across)
-            return;
-        const Wide room = along * along * (across * across - Wide(offset) * offset);
-        std::int64_t extent = ISqrt(room) / std::int64_t(across);
-        const std::int64_t parity = (along + 1) % 2; // pixel offsets are odd for even extents
-        if (std::abs(extent % 2) != parity)
-            --extent;
-        if (extent < 0)
-            return;
-        first = int((-extent + sum - 1) / 2);
-        last = int((extent + sum - 1) / 2);
-    }
+    int Width() const { return box_.Right - box_.Left; }
+    int Height() const { return box_.Bottom - box_.Top; }
 
-    int left_, top_, right_, bottom_;
+    TRect box_;
+    Points quarter_; // offsets from the centre, x falling and y rising
 };
 
-// A direction from the ellipse centre, in doubled screen coordinates (y grows downwards).
-struct Direction {
-    Wide X;
-    Wide Y;
-};
-
-// Cross product in mathematical orientation (y up): positive when b lies counter-clockwise of a.
-Wide Cross(const Direction& a, const Direction& b)
+bool Drawable(const TRect& box)
 {
-    return a.X * (-b.Y) - (-a.Y) * b.X;
+    const int width = box.Right - box.Left, height = box.Bottom - box.Top;
+    return width > 0 && height > 0 && width <= kMaxShapeExtent && height <= kMaxShapeExtent;
 }
-
-Wide Dot(const Direction& a, const Direction& b)
-{
-    return a.X * b.X + a.Y * b.Y;
-}
-
-// The sector swept counter-clockwise from one radial to the other, both radials included.
-class Sector {
-public:
-    Sector(Direction from, Direction to) : from_(NonZero(from)), to_(NonZero(to)) {}
-
-    bool Whole() const { return Cross(from_, to_) == 0 && Dot(from_, to_) > 0; }
-
-    bool Contains(const Direction& d) const
-    {
-        if (d.X == 0 && d.Y == 0)
-            return true;
-        const Wide turn = Cross(from_, to_);
-        if (turn > 0)
-            return Cross(from_, d) >= 0 && Cross(d, to_) >= 0;
-        if (turn < 0)
-            return !(Cross(to_, d) > 0 && Cross(d, from_) > 0);
-        if (Dot(from_, to_) > 0)
-            return true;
-        return Cross(from_, d) >= 0; // opposite radials: the half on the counter-clockwise side
-    }
-
-private:
-    // A point at the centre gives no direction; it is taken as pointing to three o'clock.
-    static Direction NonZero(Direction d) { return (d.X == 0 && d.Y == 0) ? Direction{1, 0} : d; }
-
-    Direction from_, to_;
-};
 
 } // namespace
 
@@ -229,135 +266,110 @@ void TCanvas::SetPixel(int x, int y, TColor color)
     PutPixel(x, y, ToRgb(color));
 }
 
+// An inverted side is taken from the other end, as GDI fills it: from right + 1 up to left + 1.
 void TCanvas::FillRect(const TRect& rect)
 {
     if (target_ == nullptr)
         return;
-    const int left = std::max(rect.Left, 0), right = std::min(rect.Right, target_->width());
-    const int top = std::max(rect.Top, 0), bottom = std::min(rect.Bottom, target_->height());
+    auto side = [](int from, int to) { return to < from ? std::pair{to + 1, from + 1} : std::pair{from, to}; };
+    const auto [left, right] = side(rect.Left, rect.Right);
+    const auto [top, bottom] = side(rect.Top, rect.Bottom);
     const QRgb rgb = ToRgb(Brush.Color);
-    for (int y = top; y < bottom; ++y) {
-        QRgb* row = reinterpret_cast<QRgb*>(target_->scanLine(y));
-        std::fill(row + left, row + std::max(left, right), rgb);
-    }
+    for (int y = std::max(top, 0); y < std::min(bottom, target_->height()); ++y)
+        FillSpan(y, left, right, rgb);
 }
 
-template <typename Shape, typename Part>
-void TCanvas::DrawEllipsePart(const Shape& shape, Part inPart)
+void TCanvas::FillSpan(int y, std::int64_t left, std::int64_t right, QRgb rgb)
 {
-    const int left = std::max(shape.Left(), 0), right = std::min(shape.Right(), target_->width());
-    const QRgb pen = ToRgb(Pen.Color), brush = ToRgb(Brush.Color);
-    for (int y = std::max(shape.Top(), 0); y < std::min(shape.Bottom(), target_->height()); ++y) {
-        int first, last;
-        shape.RowSpan(y, first, last);
-        for (int x = std::max(first, left); x <= std::min(last, right - 1); ++x) {
-            if (!inPart(x, y))
-                continue;
-            if (shape.Outline(x, y))
-                PutPixel(x, y, pen);
-            else if (Brush.Style == bsSolid)
-                PutPixel(x, y, brush);
-        }
+    if (y < 0 || y >= target_->height())
+        return;
+    left = std::max<std::int64_t>(left, 0);
+    right = std::min<std::int64_t>(right, target_->width());
+    QRgb* row = reinterpret_cast<QRgb*>(target_->scanLine(y));
+    if (left < right)
+        std::fill(row + left, row + right, rgb);
+}
+
+void TCanvas::Frame(const TRect& box)
+{
+    const bool pen = Pen.Style == psSolid;
+    if (Brush.Style == bsSolid) {
+        // Without a pen the brush fills the box less its right column and bottom row.
+        const int inset = pen ? 1 : 0;
+        for (int y = box.Top + inset; y < box.Bottom - 1; ++y)
+            FillSpan(y, box.Left + inset, box.Right - 1, ToRgb(Brush.Color));
     }
+    if (!pen)
+        return;
+    const QRgb rgb = ToRgb(Pen.Color);
+    const Points corners{{box.Left, box.Top}, {box.Right - 1, box.Top}, {box.Right - 1, box.Bottom - 1}, {box.Left, box.Bottom - 1}};
+    RasterClosedPolyline(corners, [&](int x, int y) { PutPixel(x, y, rgb); });
 }
 
 void TCanvas::Ellipse(int left, int top, int right, int bottom)
 {
-    const EllipseShape shape(left, top, right, bottom);
-    if (target_ != nullptr && shape.Drawable())
-        DrawEllipsePart(shape, [](int, int) { return true; });
-}
-
-namespace {
-
-Wide FloorDiv(Wide numerator, Wide denominator)
-{
-    Wide quotient = numerator / denominator;
-    if (numerator % denominator != 0 && ((numerator < 0) != (denominator < 0)))
-        --quotient;
-    return quotient;
-}
-
-// Pixels of the radial from the ellipse centre along a direction, out to the ellipse's edge. Each
-// step along the major axis takes the pixel whose centre lies nearest the ray; of two equally near
-// ones, the one inside the sector, so that a radial on a pixel boundary stays in its own sector.
-template <typename Plot>
-void TraceRadial(const EllipseShape& shape, const Sector& sector, Direction dir, Plot plot)
-{
-    if (dir.X == 0 && dir.Y == 0)
-        dir = {1, 0};
-    const bool horizontal = (dir.X < 0 ? -dir.X : dir.X) >= (dir.Y < 0 ? -dir.Y : dir.Y);
-    const Wide major = horizontal ? dir.X : dir.Y, minor = horizontal ? dir.Y : dir.X;
-    const int step = major > 0 ? 1 : -1;
-    const Wide sum = horizontal ? Wide(shape.Left()) + shape.Right() : Wide(shape.Top()) + shape.Bottom();
-    const Wide crossSum = horizontal ? Wide(shape.Top()) + shape.Bottom() : Wide(shape.Left()) + shape.Right();
-    auto pixel = [&](Wide along, Wide across, int& x, int& y) {
-        x = int(horizontal ? along : across);
-        y = int(horizontal ? across : along);
-    };
-    // Start at the first pixel whose centre is not behind the centre of the ellipse.
-    Wide along = step > 0 ? -FloorDiv(-(sum - 1), 2) : FloorDiv(sum - 1, 2);
-    for (;; along += step) {
-        // The ray's cross-axis pixel index here is (u * minor / major + crossSum - 1) / 2, with u
-        // the doubled offset of this pixel's centre along the major axis.
-        const Wide u = 2 * along + 1 - sum;
-        Wide numerator = u * minor + (crossSum - 1) * major, denominator = 2 * major;
-        if (denominator < 0)
-            numerator = -numerator, denominator = -denominator;
-        const Wide lower = FloorDiv(numerator, denominator);
-        const Wide twiceRemainder = 2 * (numerator - lower * denominator);
-        int x, y;
-        pixel(along, twiceRemainder > denominator ? lower + 1 : lower, x, y);
-        if (twiceRemainder == denominator) {
-            int x2, y2;
-            pixel(along, lower + 1, x2, y2);
-            if (!sector.Contains({shape.OffsetX(x), shape.OffsetY(y)}) &&
-                sector.Contains({shape.OffsetX(x2), shape.OffsetY(y2)}))
-                x = x2, y = y2;
-        }
-        if (!shape.Inside(x, y))
-            return;
-        plot(x, y);
+    const TRect box = Ordered(left, top, right, bottom);
+    if (target_ == nullptr || !Drawable(box))
+        return;
+    // GDI draws an ellipse no more than two pixels across as a rectangle.
+    if (box.Right - box.Left <= 2 || box.Bottom - box.Top <= 2) {
+        Frame(box);
+        return;
     }
+    const EllipseOutline outline(box);
+    Points corners;
+    for (int position = 0; position < outline.Count(); ++position)
+        corners.push_back(outline.At(position));
+    Points pen;
+    RasterClosedPolyline(corners, [&](int x, int y) { pen.push_back({x, y}); });
+    if (Brush.Style == bsSolid) {
+        // The brush fills each row between its outermost outline pixels.
+        std::vector<std::pair<int, int>> rows(std::size_t(box.Bottom - box.Top), {box.Right, box.Left - 1});
+        for (const TPoint& p : pen) {
+            auto& [first, last] = rows[std::size_t(p.Y - box.Top)];
+            first = std::min(first, p.X), last = std::max(last, p.X);
+        }
+        const QRgb brush = ToRgb(Brush.Color);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            FillSpan(box.Top + int(i), rows[i].first, rows[i].second + std::int64_t(1), brush);
+    }
+    if (Pen.Style == psClear)
+        return;
+    const QRgb rgb = ToRgb(Pen.Color);
+    for (const TPoint& p : pen)
+        PutPixel(p.X, p.Y, rgb);
 }
-
-} // namespace
 
 void TCanvas::Pie(int left, int top, int right, int bottom, int x1, int y1, int x2, int y2)
 {
-    const EllipseShape shape(left, top, right, bottom);
-    if (target_ == nullptr || !shape.Drawable())
+    const TRect box = Ordered(left, top, right, bottom);
+    if (target_ == nullptr || !Drawable(box))
         return;
-    const Direction from{shape.PointX(x1), shape.PointY(y1)}, to{shape.PointX(x2), shape.PointY(y2)};
-    const Sector sector(from, to);
-    DrawEllipsePart(shape, [&](int x, int y) { return sector.Contains({shape.OffsetX(x), shape.OffsetY(y)}); });
+    const EllipseOutline outline(box);
+    const int start = outline.PositionOf(x1, y1);
+    int end = outline.PositionOf(x2, y2);
+    if (end <= start)
+        end += outline.Count(); // equal directions: the whole ellipse
+    Points corners;
+    for (int position = start; position < end; ++position)
+        corners.push_back(outline.At(position));
+    corners.push_back(outline.Centre());
+    // The brush fills the polygon of the arc and the centre; the pen outlines it.
+    if (Brush.Style == bsSolid) {
+        const QRgb brush = ToRgb(Brush.Color);
+        FillPolygon(corners, [&](int y, std::int64_t x0, std::int64_t x1) { FillSpan(y, x0, x1, brush); });
+    }
+    if (Pen.Style == psClear)
+        return;
     const QRgb pen = ToRgb(Pen.Color);
-    auto plot = [&](int x, int y) { PutPixel(x, y, pen); };
-    TraceRadial(shape, sector, from, plot);
-    if (!sector.Whole())
-        TraceRadial(shape, sector, to, plot);
+    RasterClosedPolyline(corners, [&](int x, int y) { PutPixel(x, y, pen); });
 }
 
 void TCanvas::LineTo(int x, int y)
 {
-    // Bresenham from the current position, leaving out the end point.
-    int px = penPos_.X, py = penPos_.Y;
-    const int dx = std::abs(x - px), dy = -std::abs(y - py);
-    const int sx = px < x ? 1 : -1, sy = py < y ? 1 : -1;
-    int error = dx + dy;
     const QRgb pen = ToRgb(Pen.Color);
-    while (px != x || py != y) {
-        PutPixel(px, py, pen);
-        const int twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            px += sx;
-        }
-        if (twice <= dx) {
-            error += dx;
-            py += sy;
-        }
-    }
+    if (Pen.Style == psSolid)
+        RasterLine(penPos_, TPoint{x, y}, [&](int px, int py) { PutPixel(px, py, pen); });
     penPos_ = {x, y};
 }
 

@@ -1,6 +1,7 @@
 // TCanvas: drawing on a 32-bit image with the classic GDI pixel model, unantialiased.
 //
-// - A filled rectangle (l, t, r, b) covers x in [l, r) and y in [t, b).
+// - A filled rectangle (l, t, r, b) covers x in [l, r) and y in [t, b); an inverted side r < l
+//   covers [r + 1, l + 1).
 // - An ellipse in (l, t, r, b) covers the box l..r-1 by t..b-1; the 1-pixel pen draws the
 //   outermost pixel of each row and column, the brush fills the rest.
 // - A pie is the piece of that ellipse swept counter-clockwise (on screen) from the radial through
@@ -8,6 +9,8 @@
 // - A line from A to B draws A and not B and leaves the current position at B.
 // - Block transfers know BLACKNESS, SRCCOPY and SRCINVERT.
 // - Clipped text writes only glyph pixels; the clip rectangle's right and bottom edges are exclusive.
+// Ellipses, pies and lines pick their pixels as the Windows GDI does (as Wine implements it), so
+// shapes drawn here equal those drawn there pixel for pixel.
 #pragma once
 
 #include "Colors.h"
@@ -33,8 +36,11 @@ inline TRect Rect(int left, int top, int right, int bottom) { return TRect{left,
 
 enum TBrushStyle : std::uint8_t { bsSolid, bsClear };
 
+enum TPenStyle : std::uint8_t { psSolid, psClear };
+
 struct TPen {
     TColor Color = clBlack;
+    TPenStyle Style = psSolid; // clear: shapes get only their brush, lines draw nothing
     int Width = 1; // every width draws one pixel wide: nothing here needs more
 };
 
@@ -84,7 +90,7 @@ public:
     TColor Pixel(int x, int y) const;
     void SetPixel(int x, int y, TColor color);
 
-    // Fills [l, r) x [t, b) with the brush; an empty or inverted rectangle fills nothing.
+    // Fills [l, r) x [t, b) with the brush; an inverted side r < l fills [r + 1, l + 1), as GDI does.
     void FillRect(const TRect& rect);
     void Ellipse(int left, int top, int right, int bottom);
     void Pie(int left, int top, int right, int bottom, int x1, int y1, int x2, int y2);
@@ -109,9 +115,10 @@ public:
 private:
     bool Contains(int x, int y) const;
     void PutPixel(int x, int y, QRgb rgb);
-    // The pixels of an ellipse that the predicate accepts: pen on its outline, brush inside.
-    template <typename Shape, typename Part>
-    void DrawEllipsePart(const Shape& shape, Part inPart);
+    // Fills [left, right) of row y, clipped to the image.
+    void FillSpan(int y, std::int64_t left, std::int64_t right, QRgb rgb);
+    // A box with the pen on its border and the brush inside.
+    void Frame(const TRect& box);
     void DrawGlyphs(const TRect& clip, int x, int y, const std::string& text);
 
     QImage* target_ = nullptr;
