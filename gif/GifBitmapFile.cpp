@@ -26,12 +26,12 @@ std::uint32_t PaddedRowLength(const TGifSubImage& image)
     return (image.ImageDescriptor.ImageWidth + 3u) & ~3u;
 }
 
-const TColorTable& PaletteOf(const TGifSubImage& image)
+} // namespace
+
+const TColorTable& BitmapColorTable(const TGifSubImage& image)
 {
     return image.HasLocalColorTable ? image.LocalColorTable : image.GifFile->GlobalColorTable;
 }
-
-} // namespace
 
 void FillBitmapInfoHeader(const TGifSubImage& image, TBitmapInfoHeader& header)
 {
@@ -67,7 +67,7 @@ void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream)
     TBitmapInfoHeader info;
     FillBitmapInfoHeader(image, info);
     std::memcpy(head + 14, info.Bytes, sizeof info.Bytes);
-    const TColorTable& colors = PaletteOf(image);
+    const TColorTable& colors = BitmapColorTable(image);
     for (int i = 0; i < 256; ++i) {
         std::uint8_t* entry = head + 54 + 4 * i;
         entry[0] = colors.Colors[i].Blue;

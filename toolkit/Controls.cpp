@@ -12,12 +12,13 @@ TImage::TImage(QWidget* parent)
 
 void TImage::SetPicture(const TBitmap& bitmap)
 {
-    SetPicture(bitmap.Image());
+    SetPicture(bitmap.Picture());
 }
 
 void TImage::SetPicture(const QImage& image)
 {
-    picture_ = image.copy();
+    // Shared, not copied: a later change to the caller's image detaches it from ours.
+    picture_ = image;
     update();
 }
 

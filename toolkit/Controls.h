@@ -17,7 +17,7 @@ class TImage : public QWidget {
 public:
     explicit TImage(QWidget* parent = nullptr);
 
-    // Keeps its own copy of the picture and drops the previous one.
+    // Keeps its own copy of the picture (8-bit indexed or 32-bit) and drops the previous one.
     void SetPicture(const TBitmap& bitmap);
     void SetPicture(const QImage& image);
     const QImage& Picture() const { return picture_; }

@@ -1,4 +1,4 @@
-// TBitmap: an off-screen 32-bit picture with a canvas, loadable from the bytes of a bitmap file.
+// TBitmap: an off-screen picture with a canvas, loadable from the bytes of a bitmap file.
 #pragma once
 
 #include "Canvas.h"
@@ -10,9 +10,11 @@ class TBitmap {
 public:
     TBitmap() = default;
     TBitmap(int width, int height);
+    // Takes the picture as it stands (shared, not copied), 8-bit indexed or 32-bit.
+    explicit TBitmap(QImage picture);
 
     // Reads a bitmap file from the stream's current position; throws Exception when the bytes
-    // are not a bitmap the toolkit can read.
+    // are not a bitmap the toolkit can read. A file 0 pixels wide or high gives an empty bitmap.
     void LoadFromStream(TMemoryStream& stream);
 
     int Width() const { return image_.width(); }
@@ -20,13 +22,17 @@ public:
     // New pixels are black; the pixels the old and new sizes share are kept.
     void SetSize(int width, int height);
 
-    const QImage& Image() const { return image_; }
-    QImage& Image() { return image_; }
+    // The picture in the form it was made in: an 8-bit bitmap file loads as indexed pixels with
+    // its 256-entry palette, which a control shows without converting them.
+    const QImage& Picture() const { return image_; }
+    // The picture as 32-bit pixels, converted on first use, for drawing and reading pixels.
+    const QImage& Image() const;
+    QImage& Image();
 
     // The canvas draws on this bitmap's pixels; its pen, brush and font stay with the bitmap.
     TCanvas& Canvas();
 
 private:
-    QImage image_;
+    mutable QImage image_; // indexed until something needs its 32-bit pixels
     TCanvas canvas_;
 };

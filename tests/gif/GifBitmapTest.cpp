@@ -3,6 +3,7 @@
 #include "GifTestSupport.h"
 #include "Graphics.h"
 
+#include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -32,6 +33,70 @@ TMemoryStream BitmapOf(TGifFile& gif, std::uint16_t width, std::uint16_t height)
     TMemoryStream stream;
     WriteBitmapStream(*gif.SubImages[0], stream);
     return stream;
+}
+
+// The picture that loading the first image's bitmap file gives.
+QImage ThroughBitmapFile(const TGifFile& gif)
+{
+    TMemoryStream stream;
+    WriteBitmapStream(FirstSubImage(gif), stream);
+    TBitmap bitmap;
+    bitmap.LoadFromStream(stream);
+    return bitmap.Picture();
+}
+
+void ExpectSameIndexedPicture(const QImage& actual, const QImage& expected)
+{
+    ASSERT_EQ(actual.format(), QImage::Format_Indexed8);
+    ASSERT_EQ(expected.format(), QImage::Format_Indexed8);
+    ASSERT_EQ(actual.size(), expected.size());
+    EXPECT_EQ(actual.colorTable(), expected.colorTable());
+    for (int y = 0; y < expected.height(); ++y)
+        ASSERT_EQ(std::memcmp(actual.constScanLine(y), expected.constScanLine(y), std::size_t(expected.width())), 0)
+            << "row " << y;
+}
+
+// Pixel i is (7 i + seed) mod colors, so neighbouring pixels differ and every index is used.
+std::vector<std::uint8_t> Spread(int width, int height, int colors, int seed = 0)
+{
+    std::vector<std::uint8_t> pixels(std::size_t(width) * height);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint8_t>((7 * i + seed) % colors);
+    return pixels;
+}
+
+int SizeBits(int colors)
+{
+    int bits = 0;
+    while ((2 << bits) < colors)
+        ++bits;
+    return bits;
+}
+
+int CodeSize(int colors)
+{
+    return std::max(2, SizeBits(colors) + 1);
+}
+
+// One image of width x height with a global table of `colors` entries, then a second image that
+// must not show.
+std::string GlobalTableGif(int colors, int width, int height, std::uint8_t flags = 0)
+{
+    TGifBuilder file;
+    file.Header().Screen(true, SizeBits(colors), width, height).Colors(colors, 3);
+    file.ImageDescriptor(width, height, flags).ImageData(Spread(width, height, colors), CodeSize(colors));
+    file.Image(2, 2, colors, 1, CodeSize(colors));
+    return file.Trailer().Bytes();
+}
+
+// A global table of 256 entries and the image's own table of `colors` entries.
+std::string LocalTableGif(int colors, int width, int height)
+{
+    TGifBuilder file;
+    file.Header().Screen(true, 7, width, height).Colors(256);
+    file.ImageDescriptor(width, height, std::uint8_t(0x80 | SizeBits(colors))).Colors(colors, 90);
+    file.ImageData(Spread(width, height, colors, 5), CodeSize(colors));
+    return file.Trailer().Bytes();
 }
 
 } // namespace
@@ -152,4 +217,102 @@ TEST(AsBitmap, ModelWithoutImagesFailsWithTheListIndexError)
     } catch (const EListError& error) {
         EXPECT_STREQ(error.what(), "Der Index der Liste überschreitet das Maximum (0)");
     }
+}
+
+TEST(AsBitmap, EqualsTheBitmapFileLoaded)
+{
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"2 colours, 7 wide", GlobalTableGif(2, 7, 3)},
+        {"4 colours, 13 wide", GlobalTableGif(4, 13, 5)},
+        {"8 colours, 1 wide", GlobalTableGif(8, 1, 9)},
+        {"16 colours, 4 wide", GlobalTableGif(16, 4, 4)},
+        {"32 colours, 33 wide", GlobalTableGif(32, 33, 6)},
+        {"64 colours, 10 wide", GlobalTableGif(64, 10, 10)},
+        {"128 colours, 129 wide", GlobalTableGif(128, 129, 3)},
+        {"256 colours, 31 wide", GlobalTableGif(256, 31, 17)},
+        {"256 colours, interlaced", GlobalTableGif(256, 9, 11, 0x40)},
+        {"local 16 over global 256", LocalTableGif(16, 5, 4)},
+        {"local 128 over global 256", LocalTableGif(128, 6, 7)},
+    };
+    TGifFile gif; // reused, as the program reuses its model
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        gif.LoadFromFile(WriteTempFile("same.gif", c.bytes));
+        ExpectSameIndexedPicture(gif.AsBitmap()->Picture(), ThroughBitmapFile(gif));
+    }
+}
+
+TEST(AsBitmap, ImageWithoutPixelsGivesAnEmptyBitmap)
+{
+    const std::string endCodeOnly = giftest::SubBlocks(giftest::TCodePacker().Put(5, 3).Bytes());
+    const struct {
+        std::uint16_t width, height;
+    } sizes[] = {{0, 0}, {0, 5}, {7, 0}};
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height));
+        TGifFile gif;
+        gif.LoadFromFile(WriteTempFile("empty.gif", TGifBuilder().Header().Screen(true, 0).Colors(2).ImageDescriptor(size.width, size.height).Byte(2).Raw(endCodeOnly).Trailer().Bytes()));
+        std::unique_ptr<TBitmap> bitmap = gif.AsBitmap();
+        EXPECT_EQ(bitmap->Width(), 0);
+        EXPECT_EQ(bitmap->Height(), 0);
+        EXPECT_TRUE(ThroughBitmapFile(gif).isNull()) << "the bitmap file loads as an empty bitmap too";
+    }
+}
+
+TEST(AsBitmap, WidestImageTheReaderAcceptsConvertsWhole)
+{
+    // 65535 x 1024 fills the reader's pixel limit with the widest rows; each bitmap row takes
+    // one byte of padding.
+    constexpr int Width = 65535, Height = 1024;
+    static_assert(std::int64_t{Width} * Height <= MaxImagePixels);
+    TGifFile gif;
+    auto image = std::make_unique<TGifSubImage>(256, &gif);
+    image->ImageDescriptor.ImageWidth = Width;
+    image->ImageDescriptor.ImageHeight = Height;
+    image->Pixels = std::make_unique<TByteArray2D>(Width, Height);
+    TBigByteArray& items = *image->Pixels->Items;
+    const auto at = [](int x, int y) { return std::int64_t{y} * Width + x + 1; };
+    items.SetItem(at(0, 0), 1);
+    items.SetItem(at(Width - 1, 0), 2);
+    items.SetItem(at(0, Height - 1), 3);
+    items.SetItem(at(Width - 1, Height - 1), 4);
+    items.SetItem(at(40000, 600), 5);
+    gif.SubImages.push_back(std::move(image));
+
+    std::unique_ptr<TBitmap> bitmap = gif.AsBitmap();
+    const QImage& picture = bitmap->Picture();
+    ASSERT_EQ(picture.size(), QSize(Width, Height));
+    EXPECT_EQ(picture.pixelIndex(0, 0), 1);
+    EXPECT_EQ(picture.pixelIndex(Width - 1, 0), 2);
+    EXPECT_EQ(picture.pixelIndex(0, Height - 1), 3);
+    EXPECT_EQ(picture.pixelIndex(Width - 1, Height - 1), 4);
+    EXPECT_EQ(picture.pixelIndex(40000, 600), 5);
+    EXPECT_EQ(picture.pixelIndex(40001, 600), 0);
+    bitmap.reset();
+
+    TMemoryStream stream;
+    WriteBitmapStream(*gif.SubImages[0], stream);
+    const std::uint64_t size = 1078 + std::uint64_t{Width + 1} * Height;
+    EXPECT_EQ(stream.Size(), size);
+    EXPECT_EQ(DWordAt(stream, 2), size);
+    EXPECT_EQ(stream.Memory()[size - 2], 2) << "top row's last pixel, then its padding";
+    EXPECT_EQ(stream.Memory()[1078 + Width - 1], 4);
+}
+
+TEST(AsBitmap, LoadedPictureCanBeDrawnOnWithoutChangingItsCopies)
+{
+    // The canvas works on 32-bit pixels; a bitmap kept as 8-bit indices must give it those. A
+    // control shares the picture instead of copying it, so drawing must not reach its copy.
+    TGifFile gif;
+    gif.LoadFromFile(WriteTempFile("draw.gif", GlobalTableGif(4, 3, 2)));
+    std::unique_ptr<TBitmap> bitmap = gif.AsBitmap();
+    const TColorItem colour = gif.GlobalColorTable.Colors[3]; // pixel (1, 0) is 7 mod 4
+    EXPECT_EQ(bitmap->Canvas().Pixel(1, 0), TColor(colour.Red | colour.Green << 8 | colour.Blue << 16));
+    const QImage shown = bitmap->Picture();
+    bitmap->Canvas().SetPixel(1, 0, clWhite);
+    EXPECT_EQ(bitmap->Picture().pixelColor(1, 0), QColor(Qt::white));
+    EXPECT_EQ(shown.pixelColor(1, 0), QColor(colour.Red, colour.Green, colour.Blue));
 }
