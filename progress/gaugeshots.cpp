@@ -27,7 +27,7 @@ constexpr KindShot kKinds[] = {
     {gkNeedle, "needle", 267, 130, clBlue}, // as the progress window shows it
 };
 
-constexpr int kPercents[] = {0, 5, 7, 25, 33, 50, 66, 75, 99, 100};
+constexpr int kPercents[] = {0, 5, 7, 25, 33, 45, 50, 51, 66, 70, 75, 99, 100};
 
 bool WriteShot(const QDir& directory, const KindShot& shot, TGaugeBorderStyle border, int percent)
 {
