@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -36,78 +37,84 @@ TRect Ordered(int left, int top, int right, int bottom)
     return TRect{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
 }
 
+Wide FloorDiv(Wide numerator, Wide denominator) // denominator > 0
+{
+    const Wide quotient = numerator / denominator;
+    return quotient - ((numerator % denominator) < 0 ? 1 : 0);
+}
+
+constexpr TRect kEverywhere{INT_MIN, INT_MIN, INT_MAX, INT_MAX};
+
 // The pixels of the line from one point to another, the end point left out. Each step along the
 // longer axis takes the pixel nearest the true line; a tie steps along the shorter axis only in the
 // octants where GDI does (lines running left and up, left and steeply down, right and gently up).
+// Steps whose pixel lies outside the clip along the longer axis are skipped, so a far-off end point
+// costs nothing.
 template <typename Plot>
-void RasterLine(TPoint from, TPoint to, Plot plot)
+void RasterLine(TPoint from, TPoint to, const TRect& clip, Plot plot)
 {
-    const std::int64_t dx = std::int64_t(to.X) - from.X, dy = std::int64_t(to.Y) - from.Y;
-    const std::int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const Wide dx = Wide(to.X) - from.X, dy = Wide(to.Y) - from.Y;
+    const Wide adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
     const bool xMajor = adx > ady;
-    const std::int64_t major = xMajor ? adx : ady, minor = xMajor ? ady : adx;
+    const Wide major = xMajor ? adx : ady, minor = xMajor ? ady : adx;
     const int stepX = dx < 0 ? -1 : 1, stepY = dy < 0 ? -1 : 1;
-    bool tieSteps;
-    if (dy > 0)
-        tieSteps = dx < 0 && !xMajor;
-    else
-        tieSteps = dx < 0 || xMajor;
-    // err > 0 means the true line lies past the middle between this pixel and the next across.
-    std::int64_t err = 2 * minor - major;
-    int x = from.X, y = from.Y;
-    for (std::int64_t step = 0; step < major; ++step) {
-        plot(x, y);
-        if (err > 0 || (err == 0 && tieSteps)) {
-            (xMajor ? y : x) += xMajor ? stepY : stepX;
-            err -= 2 * major;
-        }
-        (xMajor ? x : y) += xMajor ? stepX : stepY;
-        err += 2 * minor;
+    const bool tieSteps = dy > 0 ? (dx < 0 && !xMajor) : (dx < 0 || xMajor);
+    const int origin = xMajor ? from.X : from.Y, step = xMajor ? stepX : stepY;
+    const Wide low = xMajor ? clip.Left : clip.Top, high = Wide(xMajor ? clip.Right : clip.Bottom) - 1;
+    const Wide first = std::max<Wide>(0, step > 0 ? low - origin : origin - high);
+    const Wide last = std::min<Wide>(major - 1, step > 0 ? high - origin : origin - low);
+    for (Wide k = first; k <= last; ++k) {
+        // The whole steps across after k steps along: k * minor / major rounded, ties as above.
+        const Wide across = tieSteps ? FloorDiv(2 * k * minor + major, 2 * major)
+                                     : -FloorDiv(major - 2 * k * minor, 2 * major);
+        const Wide x = from.X + (xMajor ? k : across) * stepX, y = from.Y + (xMajor ? across : k) * stepY;
+        plot(int(x), int(y));
     }
 }
 
 // Lines from each point to the next and from the last back to the first.
 template <typename Plot>
-void RasterClosedPolyline(const Points& points, Plot plot)
+void RasterClosedPolyline(const Points& points, const TRect& clip, Plot plot)
 {
     for (std::size_t i = 0; i < points.size(); ++i)
-        RasterLine(points[i], points[(i + 1) % points.size()], plot);
+        RasterLine(points[i], points[(i + 1) % points.size()], clip, plot);
 }
 
 // The pixels inside a polygon, row by row as spans [x0, x1): a pixel belongs when its top-left
 // corner lies inside, edges on the left and top included, on the right and bottom not (winding
-// rule).
+// rule). Only the rows [clipTop, clipBottom) are visited.
 template <typename Span>
-void FillPolygon(const Points& points, Span span)
+void FillPolygon(const Points& points, int clipTop, int clipBottom, Span span)
 {
-    if (points.size() < 3)
-        return;
-    int top = points[0].Y, bottom = points[0].Y;
+    int top = INT_MAX, bottom = INT_MIN;
     for (const TPoint& p : points)
         top = std::min(top, p.Y), bottom = std::max(bottom, p.Y);
+    top = std::max(top, clipTop), bottom = std::min(bottom, clipBottom);
+    if (points.size() < 3 || top >= bottom)
+        return;
     struct Crossing {
         std::int64_t x;
         int winding;
     };
-    std::vector<Crossing> crossings;
-    for (int y = top; y < bottom; ++y) {
-        crossings.clear();
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            const TPoint a = points[i], b = points[(i + 1) % points.size()];
-            if (a.Y == b.Y || y < std::min(a.Y, b.Y) || y >= std::max(a.Y, b.Y))
-                continue;
+    std::vector<std::vector<Crossing>> rows(std::size_t(bottom - top));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const TPoint a = points[i], b = points[(i + 1) % points.size()];
+        const std::int64_t height = std::int64_t(b.Y) - a.Y;
+        for (int y = std::max(std::min(a.Y, b.Y), top); y < std::min(std::max(a.Y, b.Y), bottom); ++y) {
             // The first pixel at or right of the edge: the ceiling of its exact x on this row.
-            const std::int64_t num = (std::int64_t(b.X) - a.X) * (y - a.Y), den = std::int64_t(b.Y) - a.Y;
-            const std::int64_t q = num / den, r = num % den;
-            const std::int64_t ceiling = q + ((r != 0 && ((r > 0) == (den > 0))) ? 1 : 0);
-            crossings.push_back({a.X + ceiling, a.Y < b.Y ? 1 : -1});
+            const Wide run = Wide(std::int64_t(b.X) - a.X) * (y - a.Y);
+            const std::int64_t ceiling = std::int64_t(height > 0 ? -FloorDiv(-run, height) : -FloorDiv(run, -height));
+            rows[std::size_t(y - top)].push_back({a.X + ceiling, height > 0 ? 1 : -1});
         }
+    }
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        std::vector<Crossing>& crossings = rows[row];
         std::sort(crossings.begin(), crossings.end(), [](const Crossing& l, const Crossing& r) { return l.x < r.x; });
         int winding = 0;
         for (std::size_t i = 0; i + 1 < crossings.size(); ++i) {
             winding += crossings[i].winding;
             if (winding != 0 && crossings[i].x < crossings[i + 1].x)
-                span(y, crossings[i].x, crossings[i + 1].x);
+                span(top + int(row), crossings[i].x, crossings[i + 1].x);
         }
     }
 }
@@ -243,6 +250,11 @@ TFont TFont::FromQFont(const QFont& font, TColor color)
     return result;
 }
 
+TRect TCanvas::Bounds() const
+{
+    return target_ != nullptr ? TRect{0, 0, target_->width(), target_->height()} : TRect{};
+}
+
 bool TCanvas::Contains(int x, int y) const
 {
     return target_ != nullptr && x >= 0 && y >= 0 && x < target_->width() && y < target_->height();
@@ -303,7 +315,7 @@ void TCanvas::Frame(const TRect& box)
         return;
     const QRgb rgb = ToRgb(Pen.Color);
     const Points corners{{box.Left, box.Top}, {box.Right - 1, box.Top}, {box.Right - 1, box.Bottom - 1}, {box.Left, box.Bottom - 1}};
-    RasterClosedPolyline(corners, [&](int x, int y) { PutPixel(x, y, rgb); });
+    RasterClosedPolyline(corners, Bounds(), [&](int x, int y) { PutPixel(x, y, rgb); });
 }
 
 void TCanvas::Ellipse(int left, int top, int right, int bottom)
@@ -321,7 +333,7 @@ void TCanvas::Ellipse(int left, int top, int right, int bottom)
     for (int position = 0; position < outline.Count(); ++position)
         corners.push_back(outline.At(position));
     Points pen;
-    RasterClosedPolyline(corners, [&](int x, int y) { pen.push_back({x, y}); });
+    RasterClosedPolyline(corners, kEverywhere, [&](int x, int y) { pen.push_back({x, y}); });
     if (Brush.Style == bsSolid) {
         // The brush fills each row between its outermost outline pixels.
         std::vector<std::pair<int, int>> rows(std::size_t(box.Bottom - box.Top), {box.Right, box.Left - 1});
@@ -357,19 +369,19 @@ void TCanvas::Pie(int left, int top, int right, int bottom, int x1, int y1, int 
     // The brush fills the polygon of the arc and the centre; the pen outlines it.
     if (Brush.Style == bsSolid) {
         const QRgb brush = ToRgb(Brush.Color);
-        FillPolygon(corners, [&](int y, std::int64_t x0, std::int64_t x1) { FillSpan(y, x0, x1, brush); });
+        FillPolygon(corners, 0, target_->height(), [&](int y, std::int64_t x0, std::int64_t x1) { FillSpan(y, x0, x1, brush); });
     }
     if (Pen.Style == psClear)
         return;
     const QRgb pen = ToRgb(Pen.Color);
-    RasterClosedPolyline(corners, [&](int x, int y) { PutPixel(x, y, pen); });
+    RasterClosedPolyline(corners, Bounds(), [&](int x, int y) { PutPixel(x, y, pen); });
 }
 
 void TCanvas::LineTo(int x, int y)
 {
     const QRgb pen = ToRgb(Pen.Color);
     if (Pen.Style == psSolid)
-        RasterLine(penPos_, TPoint{x, y}, [&](int px, int py) { PutPixel(px, py, pen); });
+        RasterLine(penPos_, TPoint{x, y}, Bounds(), [&](int px, int py) { PutPixel(px, py, pen); });
     penPos_ = {x, y};
 }
 

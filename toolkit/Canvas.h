@@ -114,6 +114,7 @@ public:
 
 private:
     bool Contains(int x, int y) const;
+    TRect Bounds() const;
     void PutPixel(int x, int y, QRgb rgb);
     // Fills [left, right) of row y, clipped to the image.
     void FillSpan(int y, std::int64_t left, std::int64_t right, QRgb rgb);

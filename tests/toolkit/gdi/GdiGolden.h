@@ -22,10 +22,8 @@ struct Case {
     int height = 0;
     std::string what;         // the GDI calls that drew it
     std::uint32_t hash = 0;   // FNV-1a over the RGB bytes of every pixel
-    bool allBlack = false;
     TRect box;                // non-black pixels, right and bottom inclusive
     std::map<char, std::uint32_t> colours; // letter -> RRGGBB
-    std::map<char, int> counts;
     std::map<int, std::string> rows;       // y -> runs "x0-x1C ...", when the box is short enough
     std::map<int, std::pair<int, int>> extents; // y -> first and last non-black x, for taller boxes
     std::vector<std::string> notes;        // lines after the picture, e.g. the current position
@@ -56,8 +54,6 @@ inline std::vector<Case> ReadCases(const std::string& path = GoldenPath())
             c.what = line.substr(2);
         } else if (std::sscanf(line.c_str(), "hash %x", &hash) == 1) {
             c.hash = hash;
-        } else if (line == "all black") {
-            c.allBlack = true;
         } else if (std::sscanf(line.c_str(), "bbox x=%d..%d y=%d..%d", &x0, &x1, &y0, &y1) == 4) {
             c.box = TRect{x0, y0, x1, y1};
         } else if (line.rfind("colours:", 0) == 0) {
@@ -66,10 +62,8 @@ inline std::vector<Case> ReadCases(const std::string& path = GoldenPath())
             while (colours >> entry) {
                 unsigned rgb;
                 int count;
-                if (entry.size() > 2 && std::sscanf(entry.c_str() + 2, "%6x*%d", &rgb, &count) == 2) {
+                if (entry.size() > 2 && std::sscanf(entry.c_str() + 2, "%6x*%d", &rgb, &count) == 2)
                     c.colours[entry[0]] = rgb;
-                    c.counts[entry[0]] = count;
-                }
             }
         } else if (std::sscanf(line.c_str(), "y=%d", &y) == 1) {
             c.rows[y] = line.size() > 5 ? line.substr(5) : "";

@@ -340,6 +340,28 @@ static void line_octants(void)
     surface_free(&s);
 }
 
+/* Lines that start and end far outside the bitmap: the pixels inside stay those
+ * of the whole line. */
+static void lines_far(void)
+{
+    static const int seg[][4] = {
+        { -1000, -300, 3000, 900 }, { -100000, 50, 100000, 61 }, { 20, -100000, 31, 100000 },
+    };
+    Surface s;
+    char what[300] = "MoveToEx/LineTo red 1px:";
+    size_t i;
+    surface_make(&s, 100, 100);
+    tools(&s, RED, -1);
+    for (i = 0; i < sizeof seg / sizeof seg[0]; i++) {
+        MoveToEx(s.dc, seg[i][0], seg[i][1], NULL);
+        LineTo(s.dc, seg[i][2], seg[i][3]);
+        snprintf(what + strlen(what), sizeof what - strlen(what), " (%d,%d)-(%d,%d)",
+                 seg[i][0], seg[i][1], seg[i][2], seg[i][3]);
+    }
+    report(&s, "lines_far", what, 0);
+    surface_free(&s);
+}
+
 /* Pies whose radials run exactly through outline points, in every quadrant: does
  * the arc start at that point or past it? Box 10..30: the outline's quarter has
  * the point 7 right of and 5 above the centre (20,20). */
@@ -475,6 +497,7 @@ int main(int argc, char **argv)
 
     fills_half_inverted();
     line_octants();
+    lines_far();
     pie_radial_ties();
     tiny_shapes();
     gauges();
