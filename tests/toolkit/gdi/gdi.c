@@ -317,6 +317,24 @@ static void fills_half_inverted(void)
     one_fill("fillrect_inverted_y", 10, 15, 20, 10);
 }
 
+/* Draws each segment with MoveToEx/LineTo and names them all in the description. */
+static void segments(const char *name, const int (*seg)[4], size_t count)
+{
+    Surface s;
+    char what[300] = "MoveToEx/LineTo red 1px:";
+    size_t i;
+    surface_make(&s, 100, 100);
+    tools(&s, RED, -1);
+    for (i = 0; i < count; i++) {
+        MoveToEx(s.dc, seg[i][0], seg[i][1], NULL);
+        LineTo(s.dc, seg[i][2], seg[i][3]);
+        snprintf(what + strlen(what), sizeof what - strlen(what), " (%d,%d)-(%d,%d)",
+                 seg[i][0], seg[i][1], seg[i][2], seg[i][3]);
+    }
+    report(&s, name, what, 0);
+    surface_free(&s);
+}
+
 /* One line per octant, each 12 by 3 (or 3 by 12) from its own start, with three
  * ties between two pixels: which octants step sideways on a tie? */
 static void line_octants(void)
@@ -324,20 +342,14 @@ static void line_octants(void)
     static const int dir[8][2] = {
         { 12, 3 }, { 3, 12 }, { -3, 12 }, { -12, 3 }, { -12, -3 }, { -3, -12 }, { 3, -12 }, { 12, -3 },
     };
-    Surface s;
-    char what[300] = "MoveToEx/LineTo red 1px:";
-    int i;
-    surface_make(&s, 100, 100);
-    tools(&s, RED, -1);
+    int seg[8][4], i;
     for (i = 0; i < 8; i++) {
-        int x = 15 + (i % 4) * 22, y = 10 + (i / 4) * 30;
-        MoveToEx(s.dc, x, y, NULL);
-        LineTo(s.dc, x + dir[i][0], y + dir[i][1]);
-        snprintf(what + strlen(what), sizeof what - strlen(what), " (%d,%d)-(%d,%d)",
-                 x, y, x + dir[i][0], y + dir[i][1]);
+        seg[i][0] = 15 + (i % 4) * 22;
+        seg[i][1] = 10 + (i / 4) * 30;
+        seg[i][2] = seg[i][0] + dir[i][0];
+        seg[i][3] = seg[i][1] + dir[i][1];
     }
-    report(&s, "lines_octants", what, 0);
-    surface_free(&s);
+    segments("lines_octants", (const int (*)[4])seg, 8);
 }
 
 /* Lines that start and end far outside the bitmap: the pixels inside stay those
@@ -347,19 +359,7 @@ static void lines_far(void)
     static const int seg[][4] = {
         { -1000, -300, 3000, 900 }, { -100000, 50, 100000, 61 }, { 20, -100000, 31, 100000 },
     };
-    Surface s;
-    char what[300] = "MoveToEx/LineTo red 1px:";
-    size_t i;
-    surface_make(&s, 100, 100);
-    tools(&s, RED, -1);
-    for (i = 0; i < sizeof seg / sizeof seg[0]; i++) {
-        MoveToEx(s.dc, seg[i][0], seg[i][1], NULL);
-        LineTo(s.dc, seg[i][2], seg[i][3]);
-        snprintf(what + strlen(what), sizeof what - strlen(what), " (%d,%d)-(%d,%d)",
-                 seg[i][0], seg[i][1], seg[i][2], seg[i][3]);
-    }
-    report(&s, "lines_far", what, 0);
-    surface_free(&s);
+    segments("lines_far", seg, sizeof seg / sizeof seg[0]);
 }
 
 /* Pies whose radials run exactly through outline points, in every quadrant: does
