@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <limits>
 
 namespace {
 
@@ -56,8 +57,11 @@ const TControlSpec MainControls[] = {
     {"ButtonExecute", K::ColorButton, {448, 232, 81, 33}, "Ejecutar", nullptr, 10, nullptr, &ExecuteButtonFont},
 };
 
-const TOpenDialogSpec OpenDialog1{QStringLiteral("exe"), QStringLiteral("MAVE.EXE"), QStringLiteral("mave.exe")};
-const TOpenDialogSpec OpenDialog2{QStringLiteral("zip"), QStringLiteral("Mave Zip Files"), QStringLiteral("*.zip")};
+// The emulator is "mave" on Linux and "MAVE.EXE" on Windows; picking any file stores its
+// directory, so every file can be offered too.
+const QString AllFilesFilter = QStringLiteral("Todos los archivos (*)");
+const TOpenDialogSpec OpenDialog1{QStringList{QStringLiteral("MAVE.EXE (mave mave.exe)"), AllFilesFilter}};
+const TOpenDialogSpec OpenDialog2{QStringList{QStringLiteral("Mave Zip Files (*.zip)"), AllFilesFilter}};
 
 constexpr int GameItemHeight = 13;
 
@@ -92,6 +96,9 @@ TForm1::TForm1(QWidget* parent)
     Screenshot->SetCenter(true);
     MaveDir->setReadOnly(true);
     ZipDir->setReadOnly(true);
+    // Qt's default limit of 32,767 characters would cut a long directory when it is written back.
+    MaveDir->setMaxLength(std::numeric_limits<int>::max());
+    ZipDir->setMaxLength(std::numeric_limits<int>::max());
     GameDescs->setUniformItemSizes(true);
     SetDefaultButton(ButtonExecute);
     SetCancelButton(ButtonQuit);
@@ -134,7 +141,7 @@ void TForm1::WireEvents()
 {
     SetOnActivate([this] { FormActivate(); });
     ConnectHandler(GameDescs, &QListWidget::currentRowChanged, this, &TForm1::GameDescsClick);
-    ConnectHandler(GameDescs, &QListWidget::itemDoubleClicked, this, &TForm1::GameDescsDblClick);
+    ConnectDoubleClick(GameDescs, [this] { GameDescsDblClick(); });
     ConnectHandler(ButtonExecute, &QPushButton::clicked, this, &TForm1::ButtonExecuteClick);
     ConnectHandler(MaveOpenButton, &QPushButton::clicked, this, &TForm1::MaveOpenButtonClick);
     ConnectHandler(ZipOpenButton, &QPushButton::clicked, this, &TForm1::ZipOpenButtonClick);
@@ -430,7 +437,10 @@ void TForm1::StartEmulator(const std::string& game, const std::string& emulatorD
 
 void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogSpec& filter, const QString& marker)
 {
-    const QString picked = Dialogs().OpenFile(this, filter, field->text());
+    // A marker names no directory: the dialog then starts in the program directory.
+    const bool marked = field->text() == NotDefinedMarker || field->text() == NoZipMarker;
+    const QString initialDir = marked ? QString::fromStdString(programDir_) : field->text();
+    const QString picked = Dialogs().OpenFile(this, filter, initialDir);
     const QString directory = DirectoryPart(picked);
     field->setText(directory.isEmpty() ? marker : directory);
     ROMCHECK();

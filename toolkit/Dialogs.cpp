@@ -3,9 +3,28 @@
 #include "Application.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
+
+// Qt's own dialog: the system's may not offer a typed path the same way. No default suffix: Qt
+// adds it to every typed name without a dot, and "mave" would become a "mave.exe" that is not
+// there.
+class TOpenFileDialog final : public QFileDialog {
+public:
+    TOpenFileDialog(QWidget* parent, const TOpenDialogSpec& spec, const QString& initialDir)
+        : QFileDialog(parent)
+    {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::ExistingFile);
+        setAcceptMode(QFileDialog::AcceptOpen);
+        setFilter(filter() & ~QDir::CaseSensitive);
+        setNameFilters(spec.filters);
+        // A directory that does not exist would otherwise be taken as a file name to preselect.
+        setDirectory(QFileInfo(initialDir).isDir() ? initialDir : QDir::currentPath());
+    }
+};
 
 class TQtDialogs final : public TDialogs {
 public:
@@ -28,11 +47,7 @@ public:
 
     QString OpenFile(QWidget* parent, const TOpenDialogSpec& filter, const QString& initialDir) override
     {
-        QFileDialog dialog(parent, QString(), initialDir);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setDefaultSuffix(filter.defaultExtension);
-        dialog.setNameFilter(filter.filterDescription + QStringLiteral(" (") + filter.filterPattern + QLatin1Char(')'));
+        TOpenFileDialog dialog(parent, filter, initialDir);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return {};
         return dialog.selectedFiles().constFirst();

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
 struct TOpenDialogSpec {
-    QString defaultExtension;
-    QString filterDescription;
-    QString filterPattern;
+    // "Description (pattern pattern ...)", the first one chosen at opening; patterns match
+    // without regard to letter case.
+    QStringList filters;
 };
 
 class TDialogs {
@@ -22,7 +23,8 @@ public:
     virtual void ShowWarning(const QString& text) = 0;
     // A plain message box with one OK button, captioned with the application title.
     virtual void ShowMessage(const QString& text) = 0;
-    // Runs a file-open dialog; returns the chosen file's path, or an empty text on cancel.
+    // Runs a file-open dialog in initialDir with an empty file name; returns the chosen file's
+    // path, or an empty text on cancel.
     virtual QString OpenFile(QWidget* parent, const TOpenDialogSpec& filter, const QString& initialDir) = 0;
 };
 

@@ -4,13 +4,14 @@
 #include "Guard.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <QWindow>
@@ -19,9 +20,6 @@
 #include <vector>
 
 namespace {
-
-// The window of the widget that last had the focus, kept across all forms.
-QPointer<QWindow> previousFocusWindow;
 
 Qt::WindowFlags FlagsFor(TBorderIcons icons)
 {
@@ -78,7 +76,33 @@ QWidget* CreateWidget(TControlKind kind, const QString& text, QWidget* parent)
     return nullptr;
 }
 
+class TDoubleClickFilter final : public QObject {
+public:
+    TDoubleClickFilter(QObject* parent, std::function<void()> handler)
+        : QObject(parent)
+        , handler_(std::move(handler))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonDblClick
+            && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            Guarded(handler_);
+        return false;
+    }
+
+private:
+    std::function<void()> handler_;
+};
+
 } // namespace
+
+void ConnectDoubleClick(QAbstractScrollArea* area, std::function<void()> handler)
+{
+    area->viewport()->installEventFilter(new TDoubleClickFilter(area, std::move(handler)));
+}
 
 QFont MakeFont(const TFontSpec& face)
 {
@@ -208,16 +232,31 @@ void TForm::RunActivation()
     Guarded(onActivate_);
 }
 
+namespace {
+
+// Only the program's own forms count: the focus coming back from a message box, the error box or
+// a file dialog is no activation (an error box shown by the activation would come back forever).
+bool IsFormWindow(const QWindow* window)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->windowHandle() == window)
+            return qobject_cast<TForm*>(widget) != nullptr;
+    return false;
+}
+
+} // namespace
+
+// Each form keeps its own record of where the focus was, so the order in which forms were
+// created (and so the order in which they hear of a change) cannot hide an activation.
 void TForm::FocusWindowChanged(QWindow* now)
 {
-    const QPointer<QWindow> previous = previousFocusWindow;
+    const QPointer<QWindow> previous = lastFocusWindow_;
     if (now != nullptr)
-        previousFocusWindow = now;
+        lastFocusWindow_ = now;
     if (now == nullptr || now != windowHandle() || !onActivate_)
         return;
-    const bool fromOwnWindow = previous && previous != now
-        && !qobject_cast<QMessageBox*>(QWidget::find(previous->winId()));
-    if (activatedOnce_ && !fromOwnWindow)
+    const bool fromOtherForm = previous && previous != now && IsFormWindow(previous);
+    if (activatedOnce_ && !fromOtherForm)
         return;
     RunActivation();
 }

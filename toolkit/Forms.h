@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QPointer>
+#include <QWindow>
 #include <functional>
 #include <optional>
 #include <span>
@@ -54,6 +55,11 @@ struct TFormSpec {
 
 QFont MakeFont(const TFontSpec& face);
 
+class QAbstractScrollArea;
+// Runs handler (inside the guard) on a double-click anywhere in a list or text area, its empty
+// part included; Qt's item signals see only double-clicks on items.
+void ConnectDoubleClick(QAbstractScrollArea* area, std::function<void()> handler);
+
 class TForm : public QDialog {
     Q_OBJECT
 public:
@@ -83,8 +89,8 @@ public:
     int ShowModal();
 
     // Runs when the window is first shown and whenever the focus comes back to it from another
-    // window of the program; not when the user comes back from another program, and not
-    // after a message box.
+    // form of the program; not when the user comes back from another program, and not after a
+    // message box or a file dialog.
     void SetOnActivate(std::function<void()> handler) { onActivate_ = std::move(handler); }
 
 protected:
@@ -99,5 +105,7 @@ private:
 
     QPointer<QAbstractButton> cancelButton_;
     std::function<void()> onActivate_;
+    // The last window that had the focus, this one included; null after it was destroyed.
+    QPointer<QWindow> lastFocusWindow_;
     bool activatedOnce_ = false;
 };

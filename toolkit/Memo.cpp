@@ -36,6 +36,33 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Where a piece of a long line ends: after the last blank of the piece when it has one, so that
+// words stay whole, and never between the halves of a surrogate pair.
+qsizetype PieceEnd(const QString& text, qsizetype start, qsizetype end)
+{
+    if (end - start <= MemoPieceLength)
+        return end;
+    qsizetype cut = start + MemoPieceLength;
+    for (qsizetype i = cut - 1; i > start + MemoPieceLength / 2; --i)
+        if (text[i] == u' ' || text[i] == u'\t')
+            return i + 1;
+    if (text[cut].isLowSurrogate())
+        --cut;
+    return cut;
+}
+
+// Appends one line, broken into pieces when it is long.
+void AppendLine(QString& text, const QString& decoded, qsizetype start, qsizetype end)
+{
+    do {
+        const qsizetype pieceEnd = PieceEnd(decoded, start, end);
+        text.append(QStringView(decoded).mid(start, pieceEnd - start));
+        if (pieceEnd != end)
+            text += u'\n';
+        start = pieceEnd;
+    } while (start < end);
+}
+
 } // namespace
 
 EFOpenError::EFOpenError(const std::string& path)
@@ -54,16 +81,18 @@ QString MemoText(std::string_view bytes)
     const QString decoded = Decode(bytes);
     QString text;
     text.reserve(decoded.size());
+    qsizetype lineStart = 0;
     for (qsizetype i = 0; i < decoded.size(); ++i) {
         const QChar c = decoded[i];
-        if (c == u'\r') {
-            text += u'\n';
-            if (i + 1 < decoded.size() && decoded[i + 1] == u'\n')
-                ++i;
-        } else {
-            text += c;
-        }
+        if (c != u'\r' && c != u'\n')
+            continue;
+        AppendLine(text, decoded, lineStart, i);
+        text += u'\n';
+        if (c == u'\r' && i + 1 < decoded.size() && decoded[i + 1] == u'\n')
+            ++i;
+        lineStart = i + 1;
     }
+    AppendLine(text, decoded, lineStart, decoded.size());
     return text;
 }
 

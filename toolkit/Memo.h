@@ -27,8 +27,14 @@ public:
 // text area becomes too slow to use, so a bigger file is refused rather than half shown.
 inline constexpr std::size_t MemoCapacity = std::size_t{16} << 20;
 
+// The longest line the text area gets. Wrapping a line costs time that grows faster than its
+// length (a 1 MiB line took most of a minute), so longer lines reach it in pieces; at the text
+// area's width a piece is over forty wrapped rows, so the extra breaks are rare on screen.
+inline constexpr qsizetype MemoPieceLength = 4096;
+
 // The text of a file's bytes: UTF-8 when they are valid UTF-8, otherwise Windows-1252 (files
-// made on Windows keep their accented letters). CR, LF and CR LF each end one line.
+// made on Windows keep their accented letters). CR, LF and CR LF each end one line; a line
+// longer than MemoPieceLength is broken after a blank, or at that length when it has none.
 QString MemoText(std::string_view bytes);
 
 // Replaces the memo's text with the file's. Throws EFOpenError when the file cannot be opened

@@ -103,8 +103,8 @@ TEST_F(MainWindowTest, RoundTripWritesDirectoriesAndOptionsAndKeepsEveryOtherByt
     form->MaveOpenButton->click();
     form->ZipOpenButton->click();
     EXPECT_EQ(dialogs.openedDirs, QStringList({"/old/emu/", "/old/zips/"}));
-    EXPECT_EQ(dialogs.openedFilters.at(0).filterPattern, "mave.exe");
-    EXPECT_EQ(dialogs.openedFilters.at(1).filterPattern, "*.zip");
+    EXPECT_EQ(dialogs.openedFilters.at(0).filters.at(0), "MAVE.EXE (mave mave.exe)");
+    EXPECT_EQ(dialogs.openedFilters.at(1).filters.at(0), "Mave Zip Files (*.zip)");
     form->CheckJoy->setChecked(false);
     form->CheckVSync->setChecked(true);
     form->CheckFrameskip->setChecked(true);

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -239,7 +240,55 @@ TEST_F(ReadmeViewerTest, AFileAboveTheMemoCapacityIsRefused)
 
     std::filesystem::resize_file(big, 64 << 10);
     LoadMemoFromFile(memo, big);
-    EXPECT_EQ(memo.toPlainText().size(), 64 << 10);
+    // One line without a blank: it arrives in pieces.
+    EXPECT_EQ(memo.toPlainText().remove(u'\n').size(), 64 << 10);
+}
+
+} // namespace
+
+namespace {
+
+TEST(MemoText, LongLinesReachTheTextAreaInPiecesThatJoinBackToTheLine)
+{
+    std::string words;
+    for (int i = 0; words.size() < 3 * std::size_t(MemoPieceLength); ++i)
+        words += "palabra" + std::to_string(i) + " ";
+    const std::string solid(2 * MemoPieceLength + 10, 'x');
+    const std::string emoji = std::string(MemoPieceLength - 1, 'y') + "\xF0\x9F\x98\x80" + "zz";
+    const QString text = MemoText(words + "\r\nshort\n" + solid + "\r" + emoji);
+    const QStringList lines = text.split(u'\n');
+    for (const QString& line : lines)
+        EXPECT_LE(line.size(), MemoPieceLength);
+    // Words are kept whole: every piece of the worded line ends at a blank.
+    qsizetype joined = 0;
+    int i = 0;
+    for (; joined < qsizetype(words.size()); ++i) {
+        EXPECT_TRUE(lines[i].endsWith(u' ')) << i;
+        joined += lines[i].size();
+    }
+    EXPECT_EQ(joined, qsizetype(words.size()));
+    EXPECT_EQ(lines[i++], "short");
+    EXPECT_EQ((lines[i] + lines[i + 1] + lines[i + 2]).toStdString(), solid);
+    i += 3;
+    // A surrogate pair is never cut in two.
+    EXPECT_EQ(lines[i] + lines[i + 1], QString::fromStdString(emoji));
+    EXPECT_FALSE(lines[i].back().isHighSurrogate());
+    EXPECT_EQ(lines.size(), i + 2);
+}
+
+TEST_F(ReadmeViewerTest, AOneMebibyteLineOpensWrappedInShortBlocks)
+{
+    std::string line;
+    while (line.size() < (1u << 20))
+        line += "0123456789abcdefghijklmnopqrstuvwxyz";
+    program.Write("emu/readme.txt", line);
+    auto form = Open();
+    const QTextDocument* document = form->Memo1->document();
+    EXPECT_GE(document->blockCount(), int(line.size() / MemoPieceLength));
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        ASSERT_LE(block.length() - 1, MemoPieceLength);
+    EXPECT_EQ(form->Memo1->toPlainText().remove(u'\n').toStdString(), line);
+    EXPECT_EQ(form->Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 }
 
 } // namespace
