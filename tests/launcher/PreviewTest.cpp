@@ -5,7 +5,9 @@
 #include "TempDir.h"
 #include "Unit1.h"
 
+#include <QApplication>
 #include <QListWidget>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -30,6 +32,29 @@ std::string TwoImageGif(int width, int height, std::uint8_t first)
         .Bytes();
 }
 
+// A width x height image whose pixel i is (5 i) mod colors, with a global table of `colors`
+// entries, entry k being (k, 255 - k, 3 k).
+std::string ManyColourGif(int colors, int width, int height)
+{
+    int sizeBits = 0;
+    while ((2 << sizeBits) < colors)
+        ++sizeBits;
+    std::string table;
+    for (int k = 0; k < colors; ++k)
+        table += {char(k), char(255 - k), char(3 * k)};
+    std::vector<std::uint8_t> pixels(std::size_t(width) * height);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = std::uint8_t(5 * i % colors);
+    return TGifBuilder()
+        .Header()
+        .Screen(true, sizeBits, width, height)
+        .Raw(table)
+        .ImageDescriptor(width, height)
+        .ImageData(pixels, std::max(2, sizeBits + 1))
+        .Trailer()
+        .Bytes();
+}
+
 const QColor Red(255, 0, 0);
 const QColor Green(0, 255, 0);
 const QColor Blue(0, 0, 255);
@@ -49,6 +74,16 @@ protected:
         CurrentDirScope here(program.Path());
         auto form = std::make_unique<TForm1>();
         form->GameDescsClick();
+        return form;
+    }
+
+    // The window as the program shows it: its first activation shows the first game.
+    std::unique_ptr<TForm1> StartShown()
+    {
+        CurrentDirScope here(program.Path());
+        auto form = std::make_unique<TForm1>();
+        form->show();
+        QApplication::processEvents();
         return form;
     }
 
@@ -131,6 +166,39 @@ TEST_F(PreviewTest, SelectionChangedDuringADecodeEndsWithTheLastGamesPicture)
     EXPECT_EQ(form->Screenshot->Picture().size(), QSize(8, 8));
     EXPECT_EQ(form->Screenshot->Picture().pixelColor(0, 0), Blue);
     EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+TEST_F(PreviewTest, HugeFirstScreenshotGivesTheErrorBoxAtStartAndTheProgramGoesOn)
+{
+    // A valid GIF of a few bytes declaring 65535 x 65535 pixels must be refused, not allocated.
+    program.Write("scrshots/ninja.gif", TGifBuilder().Header().Screen(true, 0, 65535, 65535).Colors(2).ImageDescriptor(65535, 65535).ImageData({1}, 2).Trailer().Bytes());
+    auto form = StartShown();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_THAT(dialogs.errors[0].toStdString(), testing::HasSubstr("65535 x 65535"));
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->Screenshot->Picture().isNull());
+
+    form->GameDescs->setCurrentRow(1);
+    EXPECT_EQ(form->Screenshot->Picture().size(), QSize(4, 4));
+    EXPECT_EQ(dialogs.errors.size(), 1);
+}
+
+TEST_F(PreviewTest, ScreenshotsOfEveryTableSizeShowTheirColours)
+{
+    constexpr int Width = 23, Height = 9;
+    for (int colors : {32, 64, 128, 256}) {
+        SCOPED_TRACE(std::to_string(colors) + " colours");
+        program.Write("scrshots/ninja.gif", ManyColourGif(colors, Width, Height));
+        auto form = Start();
+        ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("; ").toStdString();
+        const QImage shown = form->Screenshot->grab().toImage();
+        const QPoint origin((273 - Width) / 2, (193 - Height) / 2);
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x) {
+                const int k = 5 * (y * Width + x) % colors;
+                ASSERT_EQ(shown.pixelColor(origin + QPoint(x, y)), QColor(k, 255 - k, 3 * k % 256)) << x << "," << y;
+            }
+    }
 }
 
 } // namespace
