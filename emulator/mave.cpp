@@ -6,6 +6,10 @@
 //
 // With MAVE_STANDIN_RECORD=<file> it shows no window and needs no display: it appends one line to
 // <file> and ends with status 0 after MAVE_STANDIN_SECONDS seconds (default 0, fractions allowed).
+// Two more variables let a test act as a game would during the run, before the wait:
+// MAVE_STANDIN_APPEND=<path>[:<path>...] appends a line to each file (created when missing;
+// relative paths from the working directory), as a save file or a changed ROM would be written;
+// MAVE_STANDIN_UNTIL=<file> keeps it running until that file exists (after the seconds, if any).
 // The line is the working directory followed by each argument, separated by tab characters and
 // ended by a line feed; within each field a backslash is written as \\, a tab as \t, a line feed
 // as \n and a carriage return as \r, so every field can be recovered exactly. The line is written
@@ -105,6 +109,36 @@ protected:
     void mousePressEvent(QMouseEvent*) override { close(); }
 };
 
+bool AppendSaves(const char* paths)
+{
+    std::string list = paths ? paths : "";
+    bool written = true;
+    for (std::size_t start = 0; start < list.size();) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string path = list.substr(start, end - start);
+        start = end + 1;
+        if (path.empty())
+            continue;
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const std::string line = "saved by mave\n";
+        written = fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && written;
+        if (fd >= 0)
+            close(fd);
+    }
+    return written;
+}
+
+void WaitForFile(const char* file)
+{
+    if (file == nullptr || *file == '\0')
+        return;
+    const timespec step{0, 20 * 1000 * 1000};
+    while (access(file, F_OK) != 0)
+        nanosleep(&step, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -115,7 +149,12 @@ int main(int argc, char** argv)
             std::perror(record);
             return 1;
         }
+        if (!AppendSaves(std::getenv("MAVE_STANDIN_APPEND"))) {
+            std::perror("MAVE_STANDIN_APPEND");
+            return 1;
+        }
         SleepSeconds(std::getenv("MAVE_STANDIN_SECONDS"));
+        WaitForFile(std::getenv("MAVE_STANDIN_UNTIL"));
         return 0;
     }
     QApplication app(argc, argv);

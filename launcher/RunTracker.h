@@ -1,33 +1,42 @@
-// Keeps track of the emulators the launcher started and removes the files extracted for a run
-// once no emulator started on that game is running any more.
+// Keeps track of the emulators the launcher started and takes back the files extracted for a run
+// once no emulator on that game's directory runs any more. Each pending clean-up is recorded on
+// disk, so that the next start finishes what an ended Kabinex left undone.
 #pragma once
 
+#include "CleanupRecord.h"
 #include "FmxUtils.h"
 
 #include <QObject>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
+#include <vector>
 
-// What one extracting launch added to a game's directory is everything not named in `before`.
+// What one extracting launch leaves to clean up, and the file that records it.
 struct TExtraction {
-    std::string game;
-    std::string gameDir;
-    std::set<std::string> before;
+    TCleanupRecord record;
+    std::string recordPath;
+
+    // Takes back the files and drops the record.
+    void Finish() const;
 };
 
 class TRunTracker : public QObject {
     Q_OBJECT
 public:
-    // Follows a started emulator for the game's directory; the extraction made for this launch,
-    // if any, is cleaned up when the last emulator on that directory has ended.
+    // Follows a started emulator on the game's directory (an absolute path); the extraction made
+    // for this launch, if any, is cleaned up when the last emulator on that directory has ended.
     void Started(std::unique_ptr<TChildProcess> emulator, const std::string& gameDir,
                  std::optional<TExtraction> extraction);
     // An extraction whose emulator never started: cleaned up now, unless another emulator still
     // runs on that directory.
     void StartFailed(TExtraction extraction);
+
+    // Finishes the clean-ups that an earlier Kabinex recorded and did not live to do: at once
+    // when their emulators no longer run, else when they end. An extraction it left under way
+    // is stopped first. Records of a Kabinex that still runs are left to it.
+    void ResumeRecorded();
 
     int Running(const std::string& gameDir) const;
     bool CleanupPending(const std::string& gameDir) const;
@@ -38,12 +47,14 @@ signals:
 
 private:
     struct TGameRuns {
-        int running = 0;
-        std::optional<TExtraction> pending; // the first extraction not yet cleaned up
+        std::map<QObject*, TProcessIdentity> processes; // running on the directory
+        std::vector<TExtraction> pending;
     };
-    void Ended(TChildProcess* emulator, const std::string& gameDir);
+    void Follow(const std::string& gameDir, std::unique_ptr<QObject> process, const TProcessIdentity& identity);
+    void Ended(QObject* process, const std::string& gameDir);
     void CleanUpIfIdle(const std::string& gameDir);
+    static void SaveRecords(TGameRuns& runs);
 
     std::map<std::string, TGameRuns> games_;
-    std::map<TChildProcess*, std::unique_ptr<TChildProcess>> emulators_;
+    std::map<QObject*, std::unique_ptr<QObject>> processes_;
 };

@@ -3,7 +3,6 @@
 #include "Artwork.h"
 #include "Controls.h"
 #include "Dialogs.h"
-#include "Extraction.h"
 #include "FileSystem.h"
 #include "GifUnit.h"
 #include "Graphics.h"
@@ -12,8 +11,6 @@
 #include "Screen.h"
 
 #include <QCheckBox>
-#include <cerrno>
-#include <cstring>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -293,36 +290,6 @@ void TForm1::GameDescsDblClick()
         ButtonExecuteClick();
 }
 
-namespace {
-
-// Puts the default cursor back however a launch ends.
-struct TBusyCursor {
-    TBusyCursor() { Screen::SetCursor(TCursor::HourGlass); }
-    ~TBusyCursor() { Screen::SetCursor(TCursor::Default); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
-
-QString Text(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
-constexpr int LockPollMilliseconds = 500;
-
-// Why a program could not be started, in the user's words.
-QString StartFailureReason(int error)
-{
-    switch (error) {
-    case ENOENT: return QStringLiteral("no existe");
-    case EACCES: return QStringLiteral("no es ejecutable");
-    case ENOEXEC: return QStringLiteral("no es un programa");
-    default: return QString::fromLocal8Bit(std::strerror(error));
-    }
-}
-
-} // namespace
-
 std::vector<std::string> TForm1::EmulatorArguments(const std::string& game) const
 {
     std::vector<std::string> arguments{game};
@@ -347,92 +314,13 @@ void TForm1::ButtonExecuteClick()
         return;
     const std::string game = SelectedGame();
     if (!platform::IsPlainFileName(game)) {
-        Dialogs().ShowMessage(QStringLiteral("El nombre de ROM \"%1\" no es un nombre de archivo válido.").arg(Text(game)));
+        Dialogs().ShowMessage(
+            QStringLiteral("El nombre de ROM \"%1\" no es un nombre de archivo válido.").arg(QString::fromStdString(game)));
         return;
     }
-    TBusyCursor busy;
-    const std::string emulatorDir = ToStd(MaveDir->text());
-    const bool present = CountGameEntries(game) >= PresentEntryCount;
     const bool zipOn = ZipDir->text() != NoZipMarker;
-    const std::string archive = zipOn ? platform::JoinPath(ToStd(ZipDir->text()), game + ".zip") : std::string();
-
-    std::optional<TExtraction> extraction;
-    if (!present) {
-        if (!zipOn) {
-            Dialogs().ShowMessage(QStringLiteral("Faltan ROMs!     "));
-            return;
-        }
-        if (!platform::FileExists(archive)) {
-            Dialogs().ShowMessage(Text(platform::JoinPath(ToStd(ZipDir->text()), game) + ".no está el ZIP"));
-            return;
-        }
-        extraction = Extract(game, archive, emulatorDir);
-        if (!extraction)
-            return;
-    }
-    StartEmulator(game, emulatorDir, std::move(extraction));
-}
-
-std::optional<TExtraction> TForm1::Extract(const std::string& game, const std::string& archive,
-                                           const std::string& emulatorDir)
-{
-    const std::string gameDir = platform::JoinPath(emulatorDir, game);
-    const std::string lockFile = platform::JoinPath(emulatorDir, "lockfile.$$$");
-    const std::string script = platform::JoinPath(emulatorDir, "lockfile.bat");
-    TExtraction extraction{game, gameDir, Snapshot(gameDir)};
-
-    SetCaption(QStringLiteral("Kabinex-extrayendo  ROMs"));
-    struct TCaptionBack {
-        TForm1* form;
-        ~TCaptionBack() { form->SetCaption(QStringLiteral("Kabinex")); }
-    } captionBack{this};
-
-    platform::WriteTextFile(lockFile, {});
-    // The script runs in the emulator directory: relative paths would point elsewhere there.
-    platform::WriteTextFile(script, ExtractionScript(unzipper_, platform::AbsolutePath(archive),
-                                                     platform::AbsolutePath(gameDir), platform::AbsolutePath(lockFile)));
-    const std::unique_ptr<TChildProcess> unzip = ExecuteFile("lockfile.bat", {}, emulatorDir, TShowState::Hidden);
-    // The script removes the lock file as its last act; a script that ended (or never started)
-    // with the lock file still there has failed.
-    bool extracted = true;
-    while (platform::FileExists(lockFile)) {
-        if (!unzip || unzip->HasEnded()) {
-            extracted = !platform::FileExists(lockFile);
-            break;
-        }
-        platform::SleepMilliseconds(LockPollMilliseconds);
-    }
-    platform::DeleteFile(script);
-    if (!extracted) {
-        platform::DeleteFile(lockFile);
-        Screen::SetCursor(TCursor::Default);
-        Dialogs().ShowMessage(QStringLiteral("No se pudo extraer %1 con %2.").arg(Text(archive), Text(unzipper_)));
-        return std::nullopt;
-    }
-    if (CountGameEntries(game) < PresentEntryCount) {
-        Screen::SetCursor(TCursor::Default);
-        Dialogs().ShowMessage(Text(archive + " corrompido " + unzipper_ + " no está!  "));
-        return std::nullopt;
-    }
-    return extraction;
-}
-
-void TForm1::StartEmulator(const std::string& game, const std::string& emulatorDir,
-                           std::optional<TExtraction> extraction)
-{
-    const std::string gameDir = platform::JoinPath(emulatorDir, game);
-    int error = 0;
-    std::unique_ptr<TChildProcess> emulator =
-        ExecuteFile("mave", EmulatorArguments(game), emulatorDir, TShowState::Normal, &error);
-    if (!emulator) {
-        if (extraction)
-            runs_.StartFailed(std::move(*extraction));
-        Screen::SetCursor(TCursor::Default);
-        Dialogs().ShowMessage(QStringLiteral("No se pudo iniciar el emulador %1: %2.")
-                                  .arg(Text(ExecutablePath("mave", emulatorDir)), StartFailureReason(error)));
-        return;
-    }
-    runs_.Started(std::move(emulator), gameDir, std::move(extraction));
+    launcher_.Launch({ToStd(MaveDir->text()), zipOn ? std::optional(ToStd(ZipDir->text())) : std::nullopt, unzipper_,
+                      game, EmulatorArguments(game)});
 }
 
 void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogSpec& filter, const QString& marker)

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Forms.h"
-#include "RunTracker.h"
+#include "GameLaunch.h"
 
 #include <QString>
 #include <memory>
@@ -56,7 +56,7 @@ public:
     // The emulator's arguments: the ROM-set name, then the switches of the checked options.
     std::vector<std::string> EmulatorArguments(const std::string& game) const;
     // The emulators started and the clean-ups they leave.
-    TRunTracker& Runs() { return runs_; }
+    TRunTracker& Runs() { return launcher_.Runs(); }
 
     // The windows that Help and About open; created after this one, not owned.
     void SetAuxiliaryWindows(TForm* aboutBox, TForm* readmeViewer);
@@ -102,11 +102,6 @@ private:
     bool ZipArchiveExists(const std::string& game) const;
     bool GameAvailable(const std::string& game) const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
-    // Extracts the game's archive through the lock file; what the directory held before, or
-    // nothing when the extraction failed (the user has been told why).
-    std::optional<TExtraction> Extract(const std::string& game, const std::string& archive,
-                                       const std::string& emulatorDir);
-    void StartEmulator(const std::string& game, const std::string& emulatorDir, std::optional<TExtraction> extraction);
     void PickDirectory(QLineEdit* field, const struct TOpenDialogSpec& filter, const QString& marker);
 
     std::string programDir_;
@@ -115,7 +110,7 @@ private:
     std::unique_ptr<TGifFile> screenshotGif_;
     QPointer<TForm> aboutBox_;
     QPointer<TForm> readmeViewer_;
-    TRunTracker runs_;
+    TGameLauncher launcher_{*this};
 };
 
 // Enough entries in a game's directory ("." and ".." included) for its ROMs to count as present.

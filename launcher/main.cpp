@@ -30,6 +30,8 @@ int main(int argc, char** argv)
     auto form2 = std::make_unique<TForm2>([mainWindow] { return ToStd(mainWindow->MaveDir->text()); },
                                           [mainWindow] { return mainWindow->ProgramDir(); });
     form1->SetAuxiliaryWindows(aboutBox.get(), form2.get());
+    // Clean-ups that an earlier Kabinex recorded and could not finish.
+    form1->Runs().ResumeRecorded();
     QObject::connect(form1.get(), &QDialog::finished, &app, &QCoreApplication::quit);
     form1->show();
     const int result = QApplication::exec();

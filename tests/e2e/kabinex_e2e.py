@@ -8,10 +8,16 @@ a game that is present and one that only exists as a ZIP archive, open the read-
 it, and quit with Escape. What the user sees is read from captured pixels, what the launcher did from
 the stand-in emulator's record and from the files left on disk.
 
-Usage: kabinex_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--keep DIR]
+With --wm openbox the same session runs under a real window manager, followed by a second one of
+what only shows there: the main window activated again when the about window or the viewer closes,
+the emulator picked with the Select dialog by typing its path, the title-bar hints, and the caption
+while a launch's message shows.
+
+Usage: kabinex_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
 import argparse
+import contextlib
 import os
 import shutil
 import stat
@@ -22,7 +28,7 @@ import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from xsession import SKIP, Failure, XServer, close_to, kill_group, missing_tools, poll  # noqa: E402
+from xsession import SKIP, Failure, WindowManager, XServer, close_to, kill_group, missing_tools, poll  # noqa: E402
 
 # Controls of the main window: (x, y, width, height) in its client area.
 SCREENSHOT = (264, 8, 273, 193)
@@ -30,6 +36,9 @@ GAME_LIST = (16, 256, 225, 145)
 GAME_ITEM_HEIGHT = 13
 EXECUTE_BUTTON = (448, 232, 81, 33)
 HELP_BUTTON = (448, 280, 81, 33)
+ABOUT_BUTTON = (448, 320, 81, 33)
+MAVE_SELECT_BUTTON = (192, 176, 49, 25)
+ZIP_SELECT_BUTTON = (192, 216, 49, 25)
 NO_SOUND_BOX = (264 + 16, 224 + 48, 81, 25)  # inside the options group box
 CLIENT_SIZE = (547, 413)
 
@@ -37,6 +46,7 @@ CLIENT_SIZE = (547, 413)
 GIF_SIZE = (120, 90)
 ALPHA_COLOUR = (40, 90, 200)
 GAMMA_COLOUR = (150, 60, 160)
+CHANGED_COLOUR = (20, 170, 90)
 PLACEHOLDER_COLOUR = (230, 200, 30)
 
 GREEN = (0, 128, 0)
@@ -75,10 +85,7 @@ def make_program_dir(root, mave):
     with zipfile.ZipFile(os.path.join(zipdir, "gamma.zip"), "w") as z:
         for name in ROMS_IN_ZIP:
             z.writestr(name, name.encode() * 16)
-    shutil.copy(mave, os.path.join(emudir, "mave"))
-    os.chmod(os.path.join(emudir, "mave"), stat.S_IRWXU | stat.S_IRGRP | stat.S_IXGRP | stat.S_IROTH | stat.S_IXOTH)
-    with open(os.path.join(emudir, "readme.txt"), "w") as f:
-        f.write("MAVE read-me for the end-to-end test.\n")
+    install_emulator(emudir, mave)
     make_gif(os.path.join(root, "scrshots", "alpha.gif"), ALPHA_COLOUR)
     make_gif(os.path.join(root, "scrshots", "gamma.gif"), GAMMA_COLOUR)
     make_gif(os.path.join(root, "scrshots", "notavail.gif"), PLACEHOLDER_COLOUR)
@@ -173,13 +180,48 @@ def check(condition, message):
         raise Failure(message)
 
 
+def start_kabinex(x, kabinex, root, record, output):
+    # Pending clean-ups are recorded under XDG_STATE_HOME: keep them inside the test's directory.
+    state = os.path.join(root, "state")
+    os.makedirs(state, exist_ok=True)
+    return subprocess.Popen([kabinex], cwd=root, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                            env=x.env({"MAVE_STANDIN_RECORD": record, "MAVE_STANDIN_SECONDS": "1",
+                                       "XDG_STATE_HOME": state}),
+                            start_new_session=True)
+
+
+def show_output(root):
+    with open(os.path.join(root, "kabinex-output.txt"), "rb") as f:
+        text = f.read().decode(errors="replace").strip()
+    if text:
+        log("kabinex printed:\n" + text)
+
+
+def quit_with_escape(x, window, proc, root):
+    """Escape in the main window ends kabinex with status 0; returns the settings it wrote."""
+    x.focus(window)
+    x.key("Escape")
+    try:
+        status = proc.wait(30)
+    except subprocess.TimeoutExpired:
+        raise Failure("kabinex did not end after Escape in the main window")
+    check(status == 0, f"kabinex ended with status {status}")
+    return read_ini(os.path.join(root, "kabinex.ini"))
+
+
+def install_emulator(emudir, mave):
+    """The stand-in emulator as EMUDIR/mave, and the emulator's read-me."""
+    shutil.copy(mave, os.path.join(emudir, "mave"))
+    os.chmod(os.path.join(emudir, "mave"), stat.S_IRWXU | stat.S_IRGRP | stat.S_IXGRP | stat.S_IROTH | stat.S_IXOTH)
+    with open(os.path.join(emudir, "readme.txt"), "w") as f:
+        f.write("MAVE read-me for the end-to-end test.\n")
+
+
 def play(x, kabinex, mave, root):
     emudir, zipdir = make_program_dir(root, mave)
     record = os.path.join(root, "mave-record.txt")
     output = open(os.path.join(root, "kabinex-output.txt"), "wb")
-    proc = subprocess.Popen([kabinex], cwd=root, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
-                            env=x.env({"MAVE_STANDIN_RECORD": record, "MAVE_STANDIN_SECONDS": "1"}),
-                            start_new_session=True)
+    proc = start_kabinex(x, kabinex, root, record, output)
     try:
         window = x.wait_window("^Kabinex$")
         check(x.window_name(window) == "Kabinex", f"window title is {x.window_name(window)!r}")
@@ -243,14 +285,7 @@ def play(x, kabinex, mave, root):
         check(proc.poll() is None, "kabinex ended when the viewer closed")
         log("ok: Escape closes the viewer")
 
-        x.focus(window)
-        x.key("Escape")
-        try:
-            status = proc.wait(30)
-        except subprocess.TimeoutExpired:
-            raise Failure("kabinex did not end after Escape in the main window")
-        check(status == 0, f"kabinex ended with status {status}")
-        ini = read_ini(os.path.join(root, "kabinex.ini"))
+        ini = quit_with_escape(x, window, proc, root)
         check(ini.get("path", {}).get("emudir") == emudir, f"emudir written as {ini.get('path', {}).get('emudir')!r}")
         check(ini.get("path", {}).get("zipdir") == zipdir, f"zipdir written as {ini.get('path', {}).get('zipdir')!r}")
         written = {key: ini.get("options", {}).get(key) for key in OPTIONS}
@@ -261,10 +296,147 @@ def play(x, kabinex, mave, root):
         log("ok: Escape quits with status 0; kabinex.ini holds both directories and the six options")
     except Failure:
         output.flush()
-        with open(os.path.join(root, "kabinex-output.txt"), "rb") as f:
-            text = f.read().decode(errors="replace").strip()
-        if text:
-            log("kabinex printed:\n" + text)
+        show_output(root)
+        raise
+    finally:
+        kill_group(proc)
+        output.close()
+
+
+# Motif hint bits (_MOTIF_WM_HINTS: flags, functions, decorations, ...).
+MWM_FUNC_MINIMIZE, MWM_FUNC_MAXIMIZE = 0x8, 0x10
+MWM_DECOR_MINIMIZE, MWM_DECOR_MAXIMIZE = 0x20, 0x40
+
+
+def check_fixed_window(x, window, what, minimise_box):
+    """The window manager may neither resize nor maximise the window (its size hints fix the size;
+    Qt's Motif hints always carry the resize function, and openbox goes by the size hints); the
+    Motif hints ask for a minimise box only where the window's description has one."""
+    allowed = x.property(window, "_NET_WM_ALLOWED_ACTIONS")
+    for action in ("_NET_WM_ACTION_RESIZE", "_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"):
+        check(action not in allowed, f"{what}: the window manager allows {action} ({allowed})")
+    hints = [int(v, 16) for v in x.property(window, "_MOTIF_WM_HINTS").split(",")]
+    check(len(hints) >= 3, f"{what}: no Motif hints")
+    flags, functions, decorations = hints[:3]
+    if not minimise_box:
+        check(not flags & 1 or not functions & (MWM_FUNC_MINIMIZE | MWM_FUNC_MAXIMIZE),
+              f"{what}: Motif functions {functions:#x} ask for minimise or maximise")
+        check(not decorations & (MWM_DECOR_MINIMIZE | MWM_DECOR_MAXIMIZE),
+              f"{what}: Motif decorations {decorations:#x} ask for minimise or maximise boxes")
+    log(f"ok: {what}: not resizable, no maximise{'' if minimise_box else ' or minimise'} asked for "
+        f"(allowed: {allowed.replace('_NET_WM_ACTION_', '')})")
+
+
+def make_desktop_dir(root, mave):
+    """alpha: ROMs present; trio: an archive of only three files. No emulator directory set yet."""
+    emudir = os.path.join(root, "emulator") + "/"
+    zipdir = os.path.join(root, "zips") + "/"
+    os.makedirs(os.path.join(emudir, "alpha"))
+    os.makedirs(zipdir)
+    os.makedirs(os.path.join(root, "scrshots"))
+    for i in range(1, 6):
+        with open(os.path.join(emudir, "alpha", f"alpha.{i}"), "wb") as f:
+            f.write(bytes([i]) * 64)
+    with zipfile.ZipFile(os.path.join(zipdir, "trio.zip"), "w") as z:
+        for name in ("trio.1", "trio.2", "trio.3"):
+            z.writestr(name, name.encode() * 16)
+    install_emulator(emudir, mave)
+    make_gif(os.path.join(root, "scrshots", "alpha.gif"), ALPHA_COLOUR)
+    make_gif(os.path.join(root, "scrshots", "notavail.gif"), PLACEHOLDER_COLOUR)
+    with open(os.path.join(root, "kabinex.ini"), "w") as f:
+        f.write(f"[path]\nemudir=<no definido!>\nzipdir={zipdir}\nunzipper=unzip\n\n"
+                "[games]\nalpha=Alpha Attack (1981)\ntrio=Trio (1990)\n")
+    return emudir, zipdir
+
+
+def wait_runs(record, count, what):
+    runs = poll(what, lambda: len(records(record)) >= count and records(record))
+    check(len(runs) == count, f"{what}: {len(runs)} runs, expected {count}")
+    return runs
+
+
+def pick_in_file_dialog(x, keys_before_enter=None):
+    """The Select dialog: types the text (or nothing) and presses Enter (Escape when no text)."""
+    dialog = x.wait_window("^Open$")
+    poll("the Select dialog to have the focus", lambda: x.active_window() == dialog)
+    if keys_before_enter is None:
+        x.key("Escape")
+    else:
+        x.run("xdotool", "type", "--delay", "15", keys_before_enter)
+        x.key("Return")
+    x.wait_window_gone(dialog)
+
+
+def play_desktop(x, kabinex, mave, root):
+    emudir, zipdir = make_desktop_dir(root, mave)
+    record = os.path.join(root, "mave-record.txt")
+    output = open(os.path.join(root, "kabinex-output.txt"), "wb")
+    proc = start_kabinex(x, kabinex, root, record, output)
+    try:
+        window = x.wait_window("^Kabinex$")
+        s = Session(x, window)
+        poll("the main window to have the focus", lambda: x.active_window() == window)
+        check_fixed_window(x, window, "main window", minimise_box=False)
+
+        s.click(MAVE_SELECT_BUTTON)
+        pick_in_file_dialog(x, os.path.join(emudir, "mave"))
+        s.wait_caption("green")
+        log("ok: the emulator Select dialog takes a typed full path of mave and Enter; alpha can be launched")
+
+        s.wait_preview(ALPHA_COLOUR, "alpha's screenshot")
+        s.click(ABOUT_BUTTON)
+        about = x.wait_window("^About Kabinex$")
+        check_fixed_window(x, about, "about window", minimise_box=True)
+        make_gif(os.path.join(root, "scrshots", "alpha.gif"), CHANGED_COLOUR)
+        poll("the about window to have the focus", lambda: x.active_window() == about)
+        x.key("Return")
+        x.wait_window_gone(about)
+        s.wait_preview(CHANGED_COLOUR, "alpha's changed screenshot")
+        poll("the main window to have the focus again", lambda: x.active_window() == window)
+        x.key("Return")
+        runs = wait_runs(record, 1, "a launch by Enter after the about window")
+        check(runs[0][1] == "alpha", f"launched {runs[0][1:]}")
+        check(not x.find_windows("^About Kabinex$"), "Enter opened the about window again")
+        log("ok: About, Enter: the changed screenshot shows; Enter then launches the game")
+
+        s.click(HELP_BUTTON)
+        viewer = x.wait_window("^Mave - README\\.TXT$")
+        check_fixed_window(x, viewer, "read-me viewer", minimise_box=False)
+        poll("the viewer to have the focus", lambda: x.active_window() == viewer)
+        x.key("Escape")
+        x.wait_window_gone(viewer)
+        poll("the main window to have the focus again", lambda: x.active_window() == window)
+        x.key("Return")
+        wait_runs(record, 2, "a launch by Enter after the viewer")
+        check(not x.find_windows("^Mave - "), "Enter opened the viewer again")
+        log("ok: Help, Escape, Enter launches the game (the viewer stays closed)")
+
+        s.click_game(1)
+        s.wait_preview(PLACEHOLDER_COLOUR, "the placeholder")
+        x.key("Return")
+        box = poll("the message about the archive",
+                   lambda: [w for w in x.find_windows("^Kabinex") if w != window])[0]
+        caption = x.window_name(window)
+        check(caption == "Kabinex", f"the main window's caption reads {caption!r} while the message shows")
+        check_fixed_window(x, box, "message box", minimise_box=False)
+        poll("the message box to have the focus", lambda: x.active_window() == box)
+        x.key("Return")
+        x.wait_window_gone(box)
+        check(len(records(record)) == 2, "the emulator was started for the damaged archive")
+        log("ok: the three-file archive is reported while the caption reads 'Kabinex'; nothing starts")
+
+        s.click(ZIP_SELECT_BUTTON)
+        pick_in_file_dialog(x)
+        log("ok: Escape cancels the ZIP Select dialog")
+
+        ini = quit_with_escape(x, window, proc, root)
+        check(ini["path"].get("emudir") == emudir, f"emudir written as {ini['path'].get('emudir')!r}, expected {emudir!r}")
+        check(ini["path"].get("zipdir") == "<No tiene soporte ZIP!>",
+              f"zipdir written as {ini['path'].get('zipdir')!r} after a cancel")
+        log("ok: at exit kabinex.ini holds the picked emulator directory and the ZIP marker")
+    except Failure:
+        output.flush()
+        show_output(root)
         raise
     finally:
         kill_group(proc)
@@ -275,19 +447,27 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kabinex", required=True)
     parser.add_argument("--mave", required=True)
+    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
     parser.add_argument("--keep", help="keep the program directory and a screen capture here on failure")
     args = parser.parse_args()
 
-    missing = missing_tools() + [tool for tool in ("convert", "unzip") if shutil.which(tool) is None]
+    needed = ["convert", "unzip"] + ([args.wm] if args.wm else [])
+    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
     if missing:
         log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
         return SKIP
 
     root = tempfile.mkdtemp(prefix="kabinex-e2e-")
     try:
-        with XServer() as x:
+        with XServer() as x, contextlib.ExitStack() as desktop:
             try:
-                play(x, os.path.abspath(args.kabinex), os.path.abspath(args.mave), root)
+                sessions = [play]
+                if args.wm:
+                    desktop.enter_context(WindowManager(x))
+                    sessions.append(play_desktop)
+                for number, session in enumerate(sessions):
+                    session(x, os.path.abspath(args.kabinex), os.path.abspath(args.mave),
+                            os.path.join(root, str(number)))
             except Failure as failure:
                 log(f"FAILED: {failure}")
                 if args.keep:

@@ -12,7 +12,7 @@ import time
 # Exit status that ctest reads as "skipped" (SKIP_RETURN_CODE).
 SKIP = 77
 
-REQUIRED_TOOLS = ("Xvfb", "xdotool", "xwininfo", "import")
+REQUIRED_TOOLS = ("Xvfb", "xdotool", "xwininfo", "xprop", "import")
 
 WAIT_CAP = 30.0  # seconds; a hang guard, not an expectation
 
@@ -44,6 +44,7 @@ class XServer:
         self.proc = None
         self.display = None
         self.size = (width, height)
+        self.window_manager = None
 
     def __enter__(self):
         read_end, write_end = os.pipe()
@@ -79,6 +80,9 @@ class XServer:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+
+    def has_window_manager(self):
+        return self.window_manager is not None
 
     def env(self, extra=None):
         env = dict(os.environ)
@@ -134,10 +138,28 @@ class XServer:
     # --- input ---
 
     def focus(self, window_id):
-        """Without a window manager nothing hands out the keyboard focus; set it directly."""
+        """Without a window manager nothing hands out the keyboard focus; set it directly. With one,
+        ask it to activate the window, as a click on the window would."""
         x, y, w, h = self.geometry(window_id)
         self.run("xdotool", "mousemove", str(x + w // 2), str(y + h // 2))
-        self.run("xdotool", "windowfocus", "--sync", window_id)
+        if self.has_window_manager():
+            self.run("xdotool", "windowactivate", "--sync", window_id)
+        else:
+            self.run("xdotool", "windowfocus", "--sync", window_id)
+
+    def active_window(self):
+        return self.run("xdotool", "getactivewindow", check=False).strip()
+
+    def property(self, window_id, name):
+        """The text xprop gives for one property of a window, after the '=' or ':'; empty if unset."""
+        where = ["-root"] if window_id == "root" else ["-id", window_id]
+        out = self.run("xprop", *where, name, check=False).strip()
+        if "not found" in out or "no such atom" in out:
+            return ""
+        for sep in ("= ", ":"):
+            if sep in out:
+                return out.split(sep, 1)[1].strip()
+        return ""
 
     def click(self, x, y):
         self.run("xdotool", "mousemove", "--sync", str(x), str(y))
@@ -158,6 +180,35 @@ class XServer:
 
     def save_png(self, window_id, path):
         self.run("import", "-window", window_id, "png:" + path)
+
+
+class WindowManager:
+    """openbox on the X server, started and stopped like the server itself."""
+
+    def __init__(self, x):
+        self.x = x
+        self.proc = None
+
+    def __enter__(self):
+        self.proc = subprocess.Popen(["openbox", "--sm-disable"], env=self.x.env(), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        # A window manager announces itself on the root window once it manages windows.
+        poll("openbox to take over the screen",
+             lambda: self.proc.poll() is not None or self.x.property("root", "_NET_SUPPORTING_WM_CHECK"))
+        if self.proc.poll() is not None:
+            raise Failure(f"openbox ended at start with status {self.proc.returncode}")
+        self.x.window_manager = self
+        return self
+
+    def __exit__(self, *exc):
+        self.x.window_manager = None
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                kill_group(self.proc)
+        return False
 
 
 class Picture:

@@ -1,112 +1,13 @@
 // Launching games from the main window with real child processes: the stand-in emulator
 // (build/mave, recording its runs), the real unzip tool, and ZIP archives made by the tests.
 #include "Controls.h"
+#include "LaunchFixture.h"
 #include "Screen.h"
-#include "ScriptedDialogs.h"
-#include "TempDir.h"
-#include "Unit1.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QTest>
-#include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
-
-namespace fs = std::filesystem;
-
-class LaunchTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        record = root / "record.txt";
-        setenv("MAVE_STANDIN_RECORD", record.c_str(), 1);
-        setenv("MAVE_STANDIN_SECONDS", "0.3", 1);
-        UseEmulatorDir("emu");
-    }
-    void TearDown() override
-    {
-        unsetenv("MAVE_STANDIN_RECORD");
-        unsetenv("MAVE_STANDIN_SECONDS");
-    }
-
-    void UseEmulatorDir(const std::string& relative)
-    {
-        emu = root.MakeDir(relative);
-        fs::copy_file(KABINEX_BINARY_DIR "/mave", emu + "/mave", fs::copy_options::overwrite_existing);
-    }
-
-    std::unique_ptr<TForm1> Start(const std::string& games, const std::string& extra = "")
-    {
-        root.Write("prog/kabinex.ini", "[path]\nemudir=" + emu + "/\nzipdir=" + root.Path() + "/zips/\n" + extra +
-                                           "[games]\n" + games);
-        CurrentDirScope here(root / "prog");
-        return std::make_unique<TForm1>();
-    }
-
-    // An archive holding the named files (each with its own name as content).
-    void MakeZip(const std::string& game, const std::vector<std::string>& files)
-    {
-        const std::string staging = root.MakeDir("staging/" + game);
-        std::string command = "cd '" + staging + "' && zip -q '" + root.Path() + "/zips/" + game + ".zip'";
-        for (const std::string& file : files) {
-            root.Write("staging/" + game + "/" + file, file);
-            command += " '" + file + "'";
-        }
-        root.MakeDir("zips");
-        ASSERT_EQ(std::system(command.c_str()), 0);
-    }
-
-    void MakeGameFiles(const std::string& game, int count)
-    {
-        for (int i = 0; i < count; ++i)
-            root.Write(fs::path(emu).lexically_relative(root.Path()).string() + "/" + game + "/rom" +
-                           std::to_string(i),
-                       "rom");
-    }
-
-    // Each run the stand-in recorded: its working directory, then its arguments.
-    std::vector<std::vector<std::string>> Runs() const
-    {
-        std::vector<std::vector<std::string>> runs;
-        std::istringstream lines(ReadAll(record));
-        for (std::string line; std::getline(lines, line);) {
-            std::vector<std::string> fields;
-            std::istringstream parts(line);
-            for (std::string field; std::getline(parts, field, '\t');)
-                fields.push_back(field);
-            runs.push_back(fields);
-        }
-        return runs;
-    }
-
-    std::set<std::string> Entries(const std::string& game) const
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(emu + "/" + game))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-
-    // Waits (with a hang guard, not a time limit) until no emulator runs on the game.
-    static void WaitUntilEnded(TForm1& form, const std::string& gameDir)
-    {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Runs().Running(gameDir) == 0; }, 30000));
-    }
-
-    void Launch(TForm1& form, int row)
-    {
-        form.GameDescs->setCurrentRow(row);
-        form.ButtonExecute->click();
-    }
-
-    TempDir root;
-    std::string emu;
-    std::string record;
-    ScriptedDialogs dialogs;
-};
 
 TEST_F(LaunchTest, TheFourMessages)
 {
@@ -130,6 +31,8 @@ TEST_F(LaunchTest, TheFourMessages)
     EXPECT_EQ(dialogs.warnings, QStringList({"Use el botón Selec. para definirla ruta a MAVE   "}));
     EXPECT_EQ(Screen::Cursor(), TCursor::Default);
     EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(dialogs.busyCursors, std::vector<bool>(4, false)) << "no box shows under the hourglass";
+    EXPECT_EQ(dialogs.captions, QStringList(4, "Kabinex")) << "not the extraction's caption";
 }
 
 TEST_F(LaunchTest, PresentGameStartsAtOnceWithTheSwitchesInTheirOrder)
@@ -153,13 +56,15 @@ TEST_F(LaunchTest, PresentGameStartsAtOnceWithTheSwitchesInTheirOrder)
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
-TEST_F(LaunchTest, ExtractRunAndRemoveOnlyWhatTheArchiveAdded)
+TEST_F(LaunchTest, ExtractRunAndTakeBackOnlyWhatTheExtractionPutThere)
 {
     root.Write("emu/ninja/README.TXT", "mine");
     root.Write("emu/ninja/notes.txt", "mine too");
     root.MakeDir("emu/ninja/saves");
     MakeZip("ninja", {"readme.txt", "README.TXT", "ninja.mve", "NINJA.MVE", "HISCORES.DAT", "KEYDEF.DAT", "ninja.1",
-                      "notes.txt"});
+                      "ninja.2", "notes.txt"});
+    // The game writes a save state and changes one of the extracted files.
+    setenv("MAVE_STANDIN_APPEND", "ninja/ninja.sta:ninja/ninja.2", 1);
     auto form = Start("ninja=Ninja\n", "[options]\nvsync=1\n");
     Launch(*form, 0);
 
@@ -168,32 +73,105 @@ TEST_F(LaunchTest, ExtractRunAndRemoveOnlyWhatTheArchiveAdded)
     EXPECT_FALSE(fs::exists(emu + "/lockfile.bat"));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
     EXPECT_TRUE(form->Runs().CleanupPending(emu + "/ninja"));
+    EXPECT_EQ(RecordFiles().size(), 1u) << "the pending clean-up is on disk";
 
     WaitUntilEnded(*form, emu + "/ninja");
     ASSERT_EQ(Runs().size(), 1u);
     EXPECT_EQ(Runs()[0], (std::vector<std::string>{emu, "ninja", "-v"}));
-    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"README.TXT", "notes.txt", "saves", "NINJA.MVE",
-                                                       "HISCORES.DAT", "KEYDEF.DAT"}));
-    EXPECT_EQ(ReadAll(emu + "/ninja/README.TXT"), "README.TXT") << "unzip -o replaced it; the name is kept";
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"README.TXT", "notes.txt", "saves", "NINJA.MVE", "HISCORES.DAT",
+                                                       "KEYDEF.DAT", "ninja.sta", "ninja.2"}));
+    EXPECT_EQ(ReadAll(emu + "/ninja/README.TXT"), "mine") << "never replaced by the archive's copy";
+    EXPECT_EQ(ReadAll(emu + "/ninja/notes.txt"), "mine too");
+    EXPECT_EQ(ReadAll(emu + "/ninja/ninja.2"), "ninja.2saved by mave\n");
+    EXPECT_TRUE(RecordFiles().empty());
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
-TEST_F(LaunchTest, MissingUnzipToolAndAScriptThatLeavesTheLockFile)
+TEST_F(LaunchTest, ShortGameDirectoryKeepsTheUsersFilesAndLinks)
 {
+    root.Write("emu/ninja/rom1", "patched by the user");
+    fs::create_symlink(root / "outside", emu + "/ninja/rom2"); // dangling: unzip must not create its target
+    MakeZip("ninja", {"rom1", "rom2", "rom3", "rom4", "rom5", "rom6"});
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    WaitUntilEnded(*form, emu + "/ninja");
+
+    ASSERT_EQ(Runs().size(), 1u) << dialogs.messages.join('|').toStdString();
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"rom1", "rom2"}));
+    EXPECT_EQ(ReadAll(emu + "/ninja/rom1"), "patched by the user");
+    EXPECT_TRUE(fs::is_symlink(emu + "/ninja/rom2"));
+    EXPECT_FALSE(fs::exists(root / "outside"));
+}
+
+TEST_F(LaunchTest, UnzipFailuresAreReportedAndTheirFilesRemoved)
+{
+    const auto failedExtraction = [&](const std::string& tool) {
+        return QString::fromStdString("No se pudo extraer " + root.Path() + "/zips/ninja.zip con " + tool + ".");
+    };
     MakeZip("ninja", {"a", "b", "c", "d", "e"});
     auto form = Start("ninja=Ninja\n", "unzipper=no-such-unzip-tool\n");
     Launch(*form, 0);
-    EXPECT_EQ(dialogs.messages,
-              QStringList({QString::fromStdString(root.Path() + "/zips/ninja.zip corrompido no-such-unzip-tool no está!  ")}));
+    EXPECT_EQ(dialogs.messages.last(), failedExtraction("no-such-unzip-tool"));
 
     form = Start("ninja=Ninja\n", "unzipper=exit 3 #\n");
     Launch(*form, 0);
-    EXPECT_EQ(dialogs.messages.last(),
-              QString::fromStdString("No se pudo extraer " + root.Path() + "/zips/ninja.zip con exit 3 #."));
+    EXPECT_EQ(dialogs.messages.last(), failedExtraction("exit 3 #"));
+
+    // A CRC error in the last member: the others are on disk when unzip gives up.
+    std::string bytes = ReadAll(root / "zips/ninja.zip");
+    const std::size_t last = bytes.rfind(std::string("PK\3\4", 4));
+    const auto extraLength = std::size_t(std::uint8_t(bytes[last + 28])) | std::size_t(std::uint8_t(bytes[last + 29])) << 8;
+    bytes[last + 30 + 1 + extraLength] ^= 0x55; // its data follows the header, the name "e" and the extra field
+    root.Write("zips/ninja.zip", bytes);
+    form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    EXPECT_EQ(dialogs.messages.last(), failedExtraction("unzip"));
+    EXPECT_FALSE(fs::exists(emu + "/ninja")) << "what was extracted is removed";
+
+    root.Write("zips/ninja.zip", "not an archive at all");
+    Launch(*form, 0);
+    EXPECT_EQ(dialogs.messages.last(), failedExtraction("unzip"));
+
+    EXPECT_EQ(dialogs.messages.size(), 4);
+    EXPECT_EQ(dialogs.busyCursors, std::vector<bool>(4, false));
+    EXPECT_EQ(dialogs.captions, QStringList(4, "Kabinex"));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.bat"));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
-    EXPECT_EQ(form->Caption(), "Kabinex");
+    EXPECT_TRUE(RecordFiles().empty());
     EXPECT_TRUE(Runs().empty());
+}
+
+TEST_F(LaunchTest, ArchiveNameIsNoPattern)
+{
+    MakeZip("sf1", {"x1", "x2", "x3", "x4", "x5"});
+    MakeZip("sf?", {"q1", "q2", "q3", "q4", "q5"});
+    MakeZip("st[1", {"s1", "s2", "s3", "s4", "s5"});
+    setenv("MAVE_STANDIN_UNTIL", (root / "game-over").c_str(), 1);
+    auto form = Start("sf?=Question\nst[1=Bracket\n");
+    Launch(*form, 0);
+    Launch(*form, 1);
+    EXPECT_EQ(Entries("sf?"), std::set<std::string>({"q1", "q2", "q3", "q4", "q5"}));
+    EXPECT_EQ(Entries("st[1"), std::set<std::string>({"s1", "s2", "s3", "s4", "s5"}));
+    root.Write("game-over", "");
+    WaitUntilEnded(*form, emu + "/sf?");
+    WaitUntilEnded(*form, emu + "/st[1");
+    EXPECT_EQ(Runs().size(), 2u) << dialogs.messages.join('|').toStdString();
+}
+
+TEST_F(LaunchTest, LockAndScriptLinksAreReplacedNotFollowed)
+{
+    root.Write("victim.txt", "precious");
+    fs::create_symlink(root / "victim.txt", emu + "/lockfile.bat");
+    fs::create_symlink(root / "victim2.txt", emu + "/lockfile.$$$");
+    MakeZip("ninja", {"a", "b", "c", "d", "e"});
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    WaitUntilEnded(*form, emu + "/ninja");
+    EXPECT_EQ(Runs().size(), 1u) << dialogs.messages.join('|').toStdString();
+    EXPECT_EQ(ReadAll(root / "victim.txt"), "precious");
+    EXPECT_FALSE(fs::exists(root / "victim2.txt"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(emu + "/lockfile.bat")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(emu + "/lockfile.$$$")));
 }
 
 TEST_F(LaunchTest, EmulatorThatCannotStartIsReportedAndTheExtractionUndone)
@@ -255,7 +233,7 @@ TEST_F(LaunchTest, RelativeDirectoriesAreTakenFromTheProgramDirectory)
     TForm1 form;
     Launch(form, 0);
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('|').toStdString();
-    WaitUntilEnded(form, "../emu/ninja");
+    WaitUntilEnded(form, root.Path() + "/prog/../emu/ninja");
     ASSERT_EQ(Runs().size(), 1u);
     EXPECT_EQ(Runs()[0], (std::vector<std::string>{emu, "ninja"}));
     EXPECT_FALSE(fs::exists(emu + "/ninja"));

@@ -1,0 +1,10 @@
+// What a ZIP archive holds, read from its central directory without extracting anything.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The sum of the uncompressed sizes of the archive's entries (ZIP64 sizes included); nothing
+// when the file cannot be read or holds no readable central directory.
+std::optional<std::uint64_t> UncompressedSize(const std::string& archive);

@@ -1,0 +1,166 @@
+// The wait for a slow or stuck extraction, with real scripts and the real unzip tool: input given
+// meanwhile is not replayed, Escape and closing the window cancel, progress shows through the hook.
+#include "FmProgr.h"
+#include "LaunchFixture.h"
+#include "progress.h"
+
+#include <QTimer>
+#include <dirent.h>
+
+namespace {
+
+// Whether a process runs the command line "sleep SECONDS" (the stuck unzip tools below).
+bool SleepRuns(const std::string& seconds)
+{
+    const std::string wanted = std::string("sleep") + '\0' + seconds + '\0';
+    bool found = false;
+    DIR* proc = opendir("/proc");
+    while (const dirent* entry = readdir(proc))
+        if (std::atoi(entry->d_name) > 0 && ReadAll(std::string("/proc/") + entry->d_name + "/cmdline") == wanted) {
+            std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+            std::string text;
+            std::getline(stat, text);
+            found = found || text.substr(text.rfind(')') + 2, 1) != "Z";
+        }
+    closedir(proc);
+    return found;
+}
+
+class ExtractionWaitTest : public LaunchTest {
+protected:
+    // Calls action from the event loop once the file exists.
+    void Once(const std::string& file, std::function<void()> action)
+    {
+        auto* timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, [timer, file, action] {
+            if (!fs::exists(file))
+                return;
+            timer->stop();
+            timer->deleteLater();
+            action();
+        });
+        timer->start(10);
+    }
+
+    // The form shown, with a game present on disk to show that it is usable afterwards.
+    std::unique_ptr<TForm1> StartShown(const std::string& unzipper)
+    {
+        MakeZip("ninja", {"a", "b", "c", "d", "e"});
+        MakeGameFiles("pulsar", 5);
+        auto form = Start("ninja=Ninja\npulsar=Pulsar\n", "unzipper=" + unzipper + "\n");
+        form->show();
+        return form;
+    }
+
+    void ExpectNothingLeft(TForm1& form)
+    {
+        EXPECT_FALSE(fs::exists(emu + "/ninja")) << "what it extracted is removed";
+        EXPECT_FALSE(fs::exists(emu + "/lockfile.bat"));
+        EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
+        EXPECT_TRUE(RecordFiles().empty());
+        EXPECT_EQ(form.Caption(), "Kabinex");
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('|').toStdString();
+        EXPECT_TRUE(Runs().empty());
+    }
+};
+
+TEST_F(ExtractionWaitTest, KeysAndClicksDuringTheWaitAreNotReplayed)
+{
+    const std::string go = root / "go";
+    auto form = StartShown(UnzipOnceExists(go));
+    Once(emu + "/lockfile.$$$", [&] {
+        QTest::keyClick(form.get(), Qt::Key_Return);
+        QCoreApplication::postEvent(form->GameDescs, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+        QCoreApplication::postEvent(form->GameDescs, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier));
+        QTest::mouseClick(form->ButtonExecute, Qt::LeftButton);
+        QTimer::singleShot(50, [&] { root.Write("go", ""); });
+    });
+    Launch(*form, 0);
+    WaitUntilEnded(*form, emu + "/ninja");
+    QTest::qWait(100);
+    EXPECT_EQ(Runs().size(), 1u) << dialogs.messages.join('|').toStdString();
+    EXPECT_FALSE(fs::exists(emu + "/ninja"));
+}
+
+TEST_F(ExtractionWaitTest, EscapeEndsAStuckExtraction)
+{
+    const std::string extracted = root / "extracted";
+    auto form = StartShown("f() { unzip \"$@\"; touch '" + extracted + "'; sleep 1357; }; f");
+    Once(extracted, [&] {
+        EXPECT_EQ(form->Caption(), "Kabinex-extrayendo  ROMs");
+        EXPECT_NE(QApplication::overrideCursor(), nullptr);
+        QTest::keyClick(form.get(), Qt::Key_Escape);
+    });
+    Launch(*form, 0);
+    EXPECT_FALSE(SleepRuns("1357")) << "the unzip tool ends with its script";
+    EXPECT_TRUE(form->isVisible()) << "Escape cancels the extraction, not the program";
+    ExpectNothingLeft(*form);
+
+    // Usable at once; the unzip tool "sleep 1000;" from the settings never ends by itself.
+    form = StartShown("sleep 1000;");
+    Once(emu + "/lockfile.$$$", [&] { QTest::keyClick(form.get(), Qt::Key_Escape); });
+    Launch(*form, 0);
+    ExpectNothingLeft(*form);
+    Launch(*form, 1);
+    WaitUntilEnded(*form, emu + "/pulsar");
+    EXPECT_EQ(Runs().size(), 1u);
+}
+
+TEST_F(ExtractionWaitTest, ClosingTheWindowCancelsTheExtractionAndCloses)
+{
+    auto form = StartShown("sleep 1357;");
+    Once(emu + "/lockfile.$$$", [&] { form->close(); });
+    Launch(*form, 0);
+    EXPECT_FALSE(SleepRuns("1357"));
+    EXPECT_FALSE(form->isVisible());
+    ExpectNothingLeft(*form);
+}
+
+std::vector<float> reported;
+std::vector<bool> windowShown;
+
+void RecordProgress(float fraction)
+{
+    reported.push_back(fraction);
+    ProgressToWindow(fraction);
+    windowShown.push_back(ProgressForm->isVisible());
+}
+
+TEST_F(ExtractionWaitTest, ALongWaitShowsTheShareOfTheArchiveOnDisk)
+{
+    CreateProgressForm();
+    ProgressHook = RecordProgress;
+    reported.clear();
+    windowShown.clear();
+    // The first member (3000 of 4003 bytes) comes out at once, the rest once progress has shown.
+    root.Write("staging/ninja/big", std::string(3000, 'x'));
+    root.Write("staging/ninja/rest", std::string(1000, 'y'));
+    for (const char* small : {"c", "d", "e"})
+        root.Write(std::string("staging/ninja/") + small, small);
+    root.MakeDir("zips");
+    ASSERT_EQ(std::system(("cd '" + root / "staging/ninja" + "' && zip -q '" + root / "zips/ninja.zip" + "' big rest c d e")
+                              .c_str()),
+              0);
+    const std::string go = root / "go";
+    auto form = Start("ninja=Ninja\n", "unzipper=f() { unzip -n \"$2\" big -d \"$4\"; while [ ! -e '" + go +
+                                           "' ]; do sleep 0.02; done; unzip \"$@\"; }; f\n");
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!reported.empty())
+            root.Write("go", "");
+    });
+    poll.start(10);
+    Launch(*form, 0);
+    DestroyProgressForm();
+
+    ASSERT_GE(reported.size(), 2u);
+    EXPECT_NEAR(reported.front(), 3000.0 / 4003.0, 0.0001);
+    EXPECT_TRUE(windowShown.front());
+    EXPECT_EQ(reported.back(), 1.0f);
+    EXPECT_FALSE(windowShown.back()) << "hidden when the wait ends";
+    WaitUntilEnded(*form, emu + "/ninja");
+    EXPECT_EQ(Runs().size(), 1u);
+}
+
+} // namespace
