@@ -201,7 +201,7 @@ private:
 
 bool Drawable(const TRect& box)
 {
-    const int width = box.Right - box.Left, height = box.Bottom - box.Top;
+    const std::int64_t width = std::int64_t(box.Right) - box.Left, height = std::int64_t(box.Bottom) - box.Top;
     return width > 0 && height > 0 && width <= kMaxShapeExtent && height <= kMaxShapeExtent;
 }
 
@@ -283,12 +283,12 @@ void TCanvas::FillRect(const TRect& rect)
 {
     if (target_ == nullptr)
         return;
-    auto side = [](int from, int to) { return to < from ? std::pair{to + 1, from + 1} : std::pair{from, to}; };
+    auto side = [](std::int64_t from, std::int64_t to) { return to < from ? std::pair{to + 1, from + 1} : std::pair{from, to}; };
     const auto [left, right] = side(rect.Left, rect.Right);
     const auto [top, bottom] = side(rect.Top, rect.Bottom);
     const QRgb rgb = ToRgb(Brush.Color);
-    for (int y = std::max(top, 0); y < std::min(bottom, target_->height()); ++y)
-        FillSpan(y, left, right, rgb);
+    for (std::int64_t y = std::max<std::int64_t>(top, 0); y < std::min<std::int64_t>(bottom, target_->height()); ++y)
+        FillSpan(int(y), left, right, rgb);
 }
 
 void TCanvas::FillSpan(int y, std::int64_t left, std::int64_t right, QRgb rgb)

@@ -1,6 +1,7 @@
 #include "Graphics.h"
 
 #include <QFont>
+#include <climits>
 #include <gtest/gtest.h>
 
 namespace {
@@ -244,4 +245,22 @@ TEST(CanvasTest, SystemColorsResolveToTheClassicScheme)
     bitmap.Canvas().Brush.Color = 0x8000000F;
     bitmap.Canvas().FillRect(Rect(0, 0, 1, 1));
     EXPECT_EQ(bitmap.Canvas().Pixel(0, 0), clBtnFace);
+}
+
+TEST(CanvasTest, ExtremeCoordinatesNeitherOverflowNorHang)
+{
+    TBitmap bitmap = Blank(10, 10);
+    TCanvas& canvas = bitmap.Canvas();
+    UseColors(canvas, kPen, kBrush);
+    canvas.Ellipse(INT_MIN, INT_MIN, INT_MAX, INT_MAX); // too large to draw: nothing
+    canvas.Pie(INT_MAX, INT_MAX, INT_MIN, INT_MIN, 0, 0, INT_MAX, INT_MIN);
+    ExpectBox(Painted(bitmap, clWhite), Rect(10, 10, -1, -1));
+
+    canvas.MoveTo(INT_MIN, 5);
+    canvas.LineTo(INT_MAX, 5); // crosses the bitmap: only the pixels inside are stepped
+    ExpectBox(Painted(bitmap, clWhite), Rect(0, 5, 10, 6));
+
+    canvas.FillRect(Rect(INT_MAX, 0, INT_MIN, 2)); // inverted across the whole range
+    EXPECT_EQ(canvas.Pixel(0, 0), kBrush);
+    EXPECT_EQ(canvas.Pixel(9, 1), kBrush);
 }
