@@ -61,19 +61,13 @@ const TOpenDialogSpec OpenDialog1{QStringList{QStringLiteral("MAVE.EXE (mave mav
 const TOpenDialogSpec OpenDialog2{QStringList{QStringLiteral("Mave Zip Files (*.zip)"), AllFilesFilter}};
 
 constexpr int GameItemHeight = 13;
+constexpr int ListingThreshold = 64;
 
 // Everything up to and including the last separator; empty when there is none.
 QString DirectoryPart(const QString& fileName)
 {
     const qsizetype slash = fileName.lastIndexOf(QLatin1Char(platform::PathDelim));
     return slash < 0 ? QString() : fileName.left(slash + 1);
-}
-
-QListWidgetItem* GameItem(const QString& text)
-{
-    auto* item = new QListWidgetItem(text);
-    item->setSizeHint(QSize(0, GameItemHeight));
-    return item;
 }
 
 } // namespace
@@ -172,26 +166,37 @@ void TForm1::FillCatalogue()
     const QSignalBlocker blockDescs(GameDescs);
     GameNames->clear();
     GameDescs->clear();
-    for (const auto& [name, description] : settings_->ReadSectionValues("games")) {
-        GameNames->addItem(QString::fromStdString(name));
-        GameDescs->addItem(GameItem(QString::fromStdString(description)));
-    }
-    if (GameDescs->count() > 0)
+    QStringList names;
+    QStringList descriptions;
+    settings_->ReadSectionValues("games", [&](std::string_view name, std::string_view description) {
+        names.push_back(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+        descriptions.push_back(QString::fromUtf8(description.data(), static_cast<qsizetype>(description.size())));
+    });
+    // Each list filled in one step: item by item, every insertion would be announced to the view.
+    GameNames->addItems(names);
+    GameDescs->addItems(descriptions);
+    if (GameDescs->count() > 0) {
+        // With uniform item sizes the list takes every row's height from its last item.
+        GameDescs->item(GameDescs->count() - 1)->setSizeHint(QSize(0, GameItemHeight));
         GameDescs->setCurrentRow(0);
+    }
 }
 
 void TForm1::FormDestroy()
 {
     if (!settings_)
         return;
-    settings_->WriteString("path", "emudir", ToStd(MaveDir->text()));
-    settings_->WriteString("path", "zipdir", ToStd(ZipDir->text()));
-    settings_->WriteBool("options", "enablejoystick", CheckJoy->isChecked());
-    settings_->WriteBool("options", "nosound", CheckNoSound->isChecked());
-    settings_->WriteBool("options", "altfmbase", CheckFMBase->isChecked());
-    settings_->WriteBool("options", "noscanlines", CheckNoScan->isChecked());
-    settings_->WriteBool("options", "vsync", CheckVSync->isChecked());
-    settings_->WriteBool("options", "frameskip", CheckFrameskip->isChecked());
+    // One write for all eight values: the file is replaced whole or left as it was.
+    settings_->WriteValues({
+        {"path", "emudir", ToStd(MaveDir->text())},
+        {"path", "zipdir", ToStd(ZipDir->text())},
+        {"options", "enablejoystick", BoolText(CheckJoy->isChecked())},
+        {"options", "nosound", BoolText(CheckNoSound->isChecked())},
+        {"options", "altfmbase", BoolText(CheckFMBase->isChecked())},
+        {"options", "noscanlines", BoolText(CheckNoScan->isChecked())},
+        {"options", "vsync", BoolText(CheckVSync->isChecked())},
+        {"options", "frameskip", BoolText(CheckFrameskip->isChecked())},
+    });
 }
 
 void TForm1::FormActivate()
@@ -208,13 +213,6 @@ std::string TForm1::SelectedGame() const
     return ToStd(GameNames->item(row)->text());
 }
 
-int TForm1::CountGameEntries(const std::string& game) const
-{
-    if (MaveDir->text() == NotDefinedMarker || !platform::IsPlainFileName(game))
-        return 0;
-    return platform::CountDirectoryEntries(platform::JoinPath(ToStd(MaveDir->text()), game));
-}
-
 bool TForm1::ZipArchiveExists(const std::string& game) const
 {
     if (ZipDir->text() == NoZipMarker || !platform::IsPlainFileName(game))
@@ -222,23 +220,39 @@ bool TForm1::ZipArchiveExists(const std::string& game) const
     return platform::FileExists(platform::JoinPath(ToStd(ZipDir->text()), game + ".zip"));
 }
 
-bool TForm1::GameAvailable(const std::string& game) const
+bool TForm1::GameAvailable(const std::string& game, const platform::TSubdirectories& gameDirs) const
 {
-    return CountGameEntries(game) >= PresentEntryCount || ZipArchiveExists(game);
+    // Counting stops at the threshold: a big directory costs no more than a small one.
+    return (platform::IsPlainFileName(game) && gameDirs.CountEntries(game, PresentEntryCount) >= PresentEntryCount)
+        || ZipArchiveExists(game);
 }
 
 void TForm1::ROMCHECK()
 {
-    for (int i = 0; i < GameDescs->count(); ++i) {
-        QListWidgetItem* item = GameDescs->item(i);
-        QString description = item->text();
-        if (description.startsWith(MissingMark))
-            description.remove(0, MissingMark.size());
-        if (!GameAvailable(ToStd(GameNames->item(i)->text())))
-            description.prepend(MissingMark);
-        if (description != item->text())
-            item->setText(description);
+    const std::string emulatorDir = MaveDir->text() == NotDefinedMarker ? std::string()
+        : MaveDir->text().isEmpty()                                     ? std::string(".")
+                                                                        : ToStd(MaveDir->text());
+    // Listing the emulator directory once pays when there are many games to look for.
+    const platform::TSubdirectories gameDirs(emulatorDir, GameDescs->count() >= ListingThreshold);
+    QAbstractItemModel* model = GameDescs->model();
+    int firstChanged = -1;
+    int lastChanged = -1;
+    {
+        // The view hears of the changes once, at the end, not once per game.
+        const QSignalBlocker quiet(model);
+        for (int i = 0; i < GameDescs->count(); ++i) {
+            QListWidgetItem* item = GameDescs->item(i);
+            const QString description = item->text();
+            const bool marked = description.startsWith(MissingMark);
+            if (marked != GameAvailable(ToStd(GameNames->item(i)->text()), gameDirs))
+                continue;
+            item->setText(marked ? description.mid(MissingMark.size()) : MissingMark + description);
+            firstChanged = firstChanged < 0 ? i : firstChanged;
+            lastChanged = i;
+        }
     }
+    if (firstChanged >= 0)
+        emit model->dataChanged(model->index(firstChanged, 0), model->index(lastChanged, 0), {Qt::DisplayRole});
 }
 
 void TForm1::SetExecuteButton()

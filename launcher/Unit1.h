@@ -21,6 +21,9 @@ class TColorButton;
 class TImage;
 class TGifFile;
 class TIniFile;
+namespace platform {
+class TSubdirectories;
+}
 
 // Stand in the directory fields instead of a path; never name a real file or directory.
 inline const QString NotDefinedMarker = QStringLiteral("<no definido!>");
@@ -95,12 +98,10 @@ private:
     std::string PlaceholderPath() const;
     void WireEvents();
     void FillCatalogue();
-    // Counts the entries of the game's directory under the emulator directory ("." and ".."
-    // included); 0 when the directory is not set or the name is no plain file name.
-    int CountGameEntries(const std::string& game) const;
     // The game's archive in the ZIP directory exists (never while ZIP support is off).
     bool ZipArchiveExists(const std::string& game) const;
-    bool GameAvailable(const std::string& game) const;
+    // The game's directory among gameDirs has enough entries, or its archive exists.
+    bool GameAvailable(const std::string& game, const platform::TSubdirectories& gameDirs) const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
     void PickDirectory(QLineEdit* field, const struct TOpenDialogSpec& filter, const QString& marker);
 

@@ -10,10 +10,14 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <csignal>
 #include <memory>
 
 int main(int argc, char** argv)
 {
+    // A file-size limit reached while writing the settings fails that write (the file stays as it
+    // was, the user is told) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     InitializeToolkit();
     SetApplicationTitle(QStringLiteral("Kabinex"));

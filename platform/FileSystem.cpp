@@ -4,10 +4,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -39,6 +43,35 @@ bool ForEachEntry(const std::string& dir, Visit visit)
     if (!sawDotDot)
         visit("..");
     return true;
+}
+
+// Counts the entries of an open directory up to limit, reading them straight from the system in
+// blocks (no directory stream, no allocation). Linux always lists "." and ".."; should a file
+// system leave them out, they count anyway.
+int CountOpenDirectory(int fd, int limit)
+{
+    alignas(8) char buffer[8192];
+    int count = 0;
+    bool sawDot = false;
+    bool sawDotDot = false;
+    while (count < limit) {
+        const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (long at = 0; at < n && count < limit;) {
+            // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+            unsigned short length = 0;
+            std::memcpy(&length, buffer + at + 16, sizeof length);
+            const std::string_view name(buffer + at + 19);
+            sawDot = sawDot || name == ".";
+            sawDotDot = sawDotDot || name == "..";
+            ++count;
+            at += length;
+        }
+    }
+    if (count < limit)
+        count += (sawDot ? 0 : 1) + (sawDotDot ? 0 : 1);
+    return std::min(count, limit);
 }
 
 } // namespace
@@ -78,10 +111,60 @@ std::vector<std::string> DirectoryEntries(const std::string& dir)
     return names;
 }
 
-int CountDirectoryEntries(const std::string& dir)
+int CountDirectoryEntries(const std::string& dir, int limit)
 {
-    int count = 0;
-    ForEachEntry(dir, [&](std::string_view) { ++count; });
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const int count = CountOpenDirectory(fd, limit);
+    close(fd);
+    return count;
+}
+
+TSubdirectories::TSubdirectories(const std::string& dir, bool listFirst)
+    : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+    if (fd_ < 0 || !listFirst)
+        return;
+    std::vector<std::size_t> starts;
+    alignas(8) char buffer[65536];
+    long n = 0;
+    while ((n = ::syscall(SYS_getdents64, fd_, buffer, sizeof buffer)) > 0) {
+        for (long at = 0; at < n;) {
+            unsigned short length = 0;
+            std::memcpy(&length, buffer + at + 16, sizeof length);
+            const unsigned char type = static_cast<unsigned char>(buffer[at + 18]);
+            // A link or an unknown type may still lead to a directory.
+            if (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN) {
+                starts.push_back(names_.size());
+                names_.append(buffer + at + 19).push_back('\0');
+            }
+            at += length;
+        }
+    }
+    if (n < 0)
+        return; // the listing broke off: every name is opened instead
+    candidates_.reserve(starts.size());
+    for (const std::size_t start : starts)
+        candidates_.emplace(names_.data() + start);
+    listed_ = true;
+}
+
+TSubdirectories::~TSubdirectories()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+int TSubdirectories::CountEntries(const std::string& name, int limit) const
+{
+    if (fd_ < 0 || (listed_ && !candidates_.contains(name)))
+        return 0;
+    const int fd = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const int count = CountOpenDirectory(fd, limit);
+    close(fd);
     return count;
 }
 

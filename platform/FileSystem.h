@@ -2,7 +2,10 @@
 // system's file APIs for these directly.
 #pragma once
 
+#include <limits>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -22,8 +25,31 @@ std::string AbsolutePath(const std::string& path);
 // the directory cannot be listed.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
 
-// How many entries DirectoryEntries would return, without building the list.
-int CountDirectoryEntries(const std::string& dir);
+// How many entries DirectoryEntries would return, without building the list, counting no
+// further than limit.
+int CountDirectoryEntries(const std::string& dir, int limit = std::numeric_limits<int>::max());
+
+// Counts the entries of many subdirectories of one directory: each is opened relative to it, so
+// the directory's own path is looked up once. With listFirst the directory is listed once up
+// front, and names that stand nowhere in it (or only as files) are never opened: worth it when
+// many names are asked for, most of them missing.
+class TSubdirectories {
+public:
+    // A directory that cannot be opened has no subdirectories.
+    TSubdirectories(const std::string& dir, bool listFirst);
+    ~TSubdirectories();
+    TSubdirectories(const TSubdirectories&) = delete;
+    TSubdirectories& operator=(const TSubdirectories&) = delete;
+
+    // CountDirectoryEntries of the subdirectory name (a plain file name), 0 when there is none.
+    int CountEntries(const std::string& name, int limit) const;
+
+private:
+    int fd_;
+    bool listed_ = false;
+    std::string names_; // the listed names, each ended by a NUL
+    std::unordered_set<std::string_view> candidates_;
+};
 
 // True for an existing regular file (following links), false for directories and the rest.
 bool FileExists(const std::string& path);

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <map>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,16 +36,6 @@ FileStamp StampOf(const struct stat& info)
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-std::string LowerAscii(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
 }
 
 // ---- Encodings --------------------------------------------------------------------------------
@@ -183,12 +175,13 @@ private:
     int fd_;
 };
 
-bool ReadAll(int fd, std::string& bytes)
+bool ReadAll(int fd, std::string& bytes, off_t sizeHint)
 {
     bytes.clear();
+    bytes.reserve(static_cast<std::size_t>(std::max<off_t>(sizeHint, 0)));
     char buffer[65536];
-    for (off_t offset = 0;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -196,87 +189,218 @@ bool ReadAll(int fd, std::string& bytes)
         if (n == 0)
             return true;
         bytes.append(buffer, static_cast<std::size_t>(n));
-        offset += n;
     }
 }
 
-bool WriteAllAt(int fd, std::string_view bytes, off_t offset)
+bool WriteAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
-        offset += n;
     }
     return true;
 }
 
-// Rewrites the file from byte `from` on so that it holds `bytes`. Room for a longer file is
-// claimed first, so a full disk refuses the write before anything has been overwritten.
-bool RewriteTail(int fd, const std::string& bytes, std::size_t from, off_t oldSize)
+std::string DirectoryOf(const std::string& path)
 {
-    const auto newSize = static_cast<off_t>(bytes.size());
-    if (newSize > oldSize && ::fallocate(fd, 0, oldSize, newSize - oldSize) != 0
-        && errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
-        return false;
-    return WriteAllAt(fd, std::string_view(bytes).substr(from), static_cast<off_t>(from))
-        && ::ftruncate(fd, newSize) == 0;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+// The file a path finally names, its symbolic links followed (the last one may dangle: writing
+// through it creates its target). Empty for a loop of links.
+std::string FollowLinks(std::string path)
+{
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return path;
+        std::string target(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 256, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0)
+            return path;
+        target.resize(static_cast<std::size_t>(n));
+        path = target.starts_with('/') ? target : DirectoryOf(path) + "/" + target;
+    }
+    return {};
+}
+
+// Opens the file for reading without ever blocking (a FIFO) and only when it is a regular file.
+// -1 with errno ENOENT when it is missing; -1 with EINVAL when it is something else.
+int OpenRegular(const std::string& path, struct stat& info)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+mode_t NewFileMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Puts bytes in place of the file at path as one step: written to a temporary file beside it,
+// flushed to disk and renamed over it, with the old file's permissions and owner. On failure
+// the file is as it was and the temporary file is gone.
+bool ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* old)
+{
+    const std::size_t slash = path.rfind('/');
+    std::string temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "."
+        + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+    FileHandle file(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (file.Get() < 0)
+        return false;
+    // Only root can give the file back to another owner; anyone else keeps the file as their own.
+    if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
+        (void)!::fchown(file.Get(), old->st_uid, old->st_gid);
+    const bool written = WriteAll(file.Get(), bytes) && ::fchmod(file.Get(), old ? old->st_mode & 07777 : NewFileMode()) == 0
+        && ::fsync(file.Get()) == 0 && file.Close() && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with the directory.
+    FileHandle directory(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.Get() >= 0)
+        ::fsync(directory.Get());
+    return true;
+}
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+struct AsciiCaseHash {
+    std::size_t operator()(std::string_view text) const
+    {
+        std::size_t hash = 14695981039346656037ull;
+        for (char c : text) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        }
+        return hash;
+    }
+};
+
+struct AsciiCaseEqual {
+    bool operator()(std::string_view a, std::string_view b) const { return EqualIgnoringAsciiCase(a, b); }
+};
 
 } // namespace
 
 // ---- The parse --------------------------------------------------------------------------------
 
+// Offsets into the file's bytes; texts are made from them only when asked for.
 struct TIniEntry {
-    std::string key;        // UTF-8, trimmed
-    std::string value;      // UTF-8, trimmed, one pair of enclosing quotes removed
-    std::size_t valueBegin; // byte offsets in the file of the trimmed value text, quotes included
+    std::size_t keyBegin;   // the trimmed key
+    std::size_t keyEnd;
+    std::size_t valueBegin; // the trimmed value, quotes included
     std::size_t valueEnd;
-    std::size_t lineEnd;    // offset where the line's text ends, before its line break
+    std::size_t lineEnd;    // where the line's text ends, before its line break
 };
 
 struct TIniSection {
     std::string name;
-    std::size_t headerEnd = 0; // offset where the header line's text ends
+    std::size_t headerEnd = 0; // where the header line's text ends
     std::vector<TIniEntry> entries;
-    std::unordered_map<std::string, std::size_t> firstEntry; // lower-case key -> entries index
-
-    const TIniEntry* Find(const std::string& key) const
-    {
-        const auto it = firstEntry.find(LowerAscii(key));
-        return it == firstEntry.end() ? nullptr : &entries[it->second];
-    }
 };
 
 struct TIniParse {
     FileStamp stamp;
     std::string bytes;
     bool windows1252 = false;
+    std::size_t textBegin = 0; // after a byte-order mark
     std::string lineBreak = "\n";
     std::vector<TIniSection> sections;
-    std::unordered_map<std::string, std::size_t> firstSection; // lower-case name -> index
 
-    const TIniSection* Find(const std::string& name) const
+    void Parse();
+    const TIniSection* Find(std::string_view name) const
     {
-        const auto it = firstSection.find(LowerAscii(name));
-        return it == firstSection.end() ? nullptr : &sections[it->second];
+        for (const TIniSection& section : sections)
+            if (EqualIgnoringAsciiCase(section.name, name))
+                return &section;
+        return nullptr;
+    }
+    // The first entry of the section whose key is the given one (in the file's encoding).
+    const TIniEntry* Find(const TIniSection& section, std::string_view keyBytes) const
+    {
+        for (const TIniEntry& entry : section.entries)
+            if (EqualIgnoringAsciiCase(Raw(entry.keyBegin, entry.keyEnd), keyBytes))
+                return &entry;
+        return nullptr;
+    }
+    const TIniEntry* Find(std::string_view section, const std::string& key) const
+    {
+        const TIniSection* found = Find(section);
+        std::string keyBytes;
+        if (!found || !InFileEncoding(key, keyBytes))
+            return nullptr;
+        return Find(*found, keyBytes);
+    }
+    std::string_view Raw(std::size_t begin, std::size_t end) const
+    {
+        return std::string_view(bytes).substr(begin, end - begin);
     }
     std::string Text(std::size_t begin, std::size_t end) const
     {
-        const std::string_view raw = std::string_view(bytes).substr(begin, end - begin);
-        return windows1252 ? DecodeWindows1252(raw) : std::string(raw);
+        return windows1252 ? DecodeWindows1252(Raw(begin, end)) : std::string(Raw(begin, end));
     }
-    void Parse();
-    // Writes the entry into bytes (and parses them again); the offset of the first byte changed.
-    std::size_t Put(const std::string& section, const std::string& key, const std::string& value);
+    std::string Key(const TIniEntry& entry) const { return Text(entry.keyBegin, entry.keyEnd); }
+    // Where the value stands without one pair of enclosing quotes.
+    std::pair<std::size_t, std::size_t> ValueRange(const TIniEntry& entry) const
+    {
+        std::size_t begin = entry.valueBegin;
+        std::size_t end = entry.valueEnd;
+        if (end - begin >= 2 && (bytes[begin] == '"' || bytes[begin] == '\'') && bytes[end - 1] == bytes[begin])
+            ++begin, --end;
+        return {begin, end};
+    }
+    std::string Value(const TIniEntry& entry) const
+    {
+        const auto [begin, end] = ValueRange(entry);
+        return Text(begin, end);
+    }
+    bool InFileEncoding(const std::string& text, std::string& out) const
+    {
+        if (!windows1252) {
+            out = text;
+            return true;
+        }
+        return EncodeWindows1252(text, out);
+    }
 
 private:
     void ParseLine(std::size_t begin, std::size_t end);
-    std::size_t Splice(const std::string& section, const std::string& key, const std::string& sectionBytes,
-                       const std::string& keyBytes, const std::string& valueBytes);
 };
 
 namespace {
@@ -294,13 +418,16 @@ std::string DetectLineBreak(std::string_view bytes)
 void TIniParse::Parse()
 {
     sections.clear();
-    firstSection.clear();
-    windows1252 = !IsValidUtf8(bytes);
-    lineBreak = DetectLineBreak(bytes);
-    std::size_t pos = !windows1252 && bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    // The mark says nothing about the rest: a file made on Windows may carry it before Latin text.
+    textBegin = bytes.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0;
+    const std::string_view text = std::string_view(bytes).substr(textBegin);
+    windows1252 = !IsValidUtf8(text);
+    lineBreak = DetectLineBreak(text);
+    std::size_t pos = textBegin;
+    const char* data = bytes.data();
     while (pos < bytes.size()) {
         std::size_t end = pos;
-        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r')
+        while (end < bytes.size() && data[end] != '\n' && data[end] != '\r')
             ++end;
         ParseLine(pos, end);
         pos = end;
@@ -325,41 +452,26 @@ void TIniParse::ParseLine(std::size_t begin, std::size_t end)
     const std::size_t first = skipBlanks(begin);
     if (first == end || bytes[first] == ';')
         return;
+    const std::string_view line = Raw(first, end);
     if (bytes[first] == '[') {
-        const std::size_t close = std::string_view(bytes).substr(0, end).rfind(']');
-        if (close != std::string::npos && close > first) {
+        const std::size_t close = line.rfind(']');
+        if (close != std::string_view::npos && close > 0) {
             const std::size_t nameBegin = skipBlanks(first + 1);
             TIniSection section;
-            section.name = Text(nameBegin, trimEnd(nameBegin, close));
+            section.name = Text(nameBegin, trimEnd(nameBegin, first + close));
             section.headerEnd = end;
-            firstSection.emplace(LowerAscii(section.name), sections.size());
             sections.push_back(std::move(section));
             return;
         }
     }
     if (sections.empty())
         return; // entries before the first section belong to none
-    const std::size_t equals = std::string_view(bytes).substr(0, end).find('=', first);
-    if (equals == std::string::npos)
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
         return;
-
-    TIniEntry entry;
-    entry.key = Text(first, trimEnd(first, equals));
-    entry.valueBegin = skipBlanks(equals + 1);
-    entry.valueEnd = trimEnd(entry.valueBegin, end);
-    entry.lineEnd = end;
-    std::size_t textBegin = entry.valueBegin;
-    std::size_t textEnd = entry.valueEnd;
-    if (textEnd - textBegin >= 2 && (bytes[textBegin] == '"' || bytes[textBegin] == '\'')
-        && bytes[textEnd - 1] == bytes[textBegin]) {
-        ++textBegin;
-        --textEnd;
-    }
-    entry.value = Text(textBegin, textEnd);
-
-    TIniSection& section = sections.back();
-    section.firstEntry.emplace(LowerAscii(entry.key), section.entries.size());
-    section.entries.push_back(std::move(entry));
+    const std::size_t valueBegin = skipBlanks(first + equals + 1);
+    sections.back().entries.push_back(
+        TIniEntry{first, trimEnd(first, first + equals), valueBegin, trimEnd(valueBegin, end), end});
 }
 
 namespace {
@@ -377,12 +489,12 @@ bool HasLineBreakOrNul(std::string_view text)
 // Whether the names and the value can stand in a file and read back as they are: nothing may
 // break the line, a key must not look like a comment, a header or hold "=", names carry no
 // surrounding blanks (reading would trim them).
-bool Storable(const std::string& section, const std::string& key, const std::string& value)
+bool Storable(const TIniValue& v)
 {
     const auto padded = [](const std::string& s) { return !s.empty() && (IsBlank(s.front()) || IsBlank(s.back())); };
-    return IsValidUtf8(section) && IsValidUtf8(key) && IsValidUtf8(value) && !HasLineBreakOrNul(section)
-        && !HasLineBreakOrNul(key) && !HasLineBreakOrNul(value) && !padded(section) && !padded(key)
-        && key.find('=') == std::string::npos && (key.empty() || (key[0] != ';' && key[0] != '['));
+    return IsValidUtf8(v.section) && IsValidUtf8(v.key) && IsValidUtf8(v.value) && !HasLineBreakOrNul(v.section)
+        && !HasLineBreakOrNul(v.key) && !HasLineBreakOrNul(v.value) && !padded(v.section) && !padded(v.key)
+        && v.key.find('=') == std::string::npos && (v.key.empty() || (v.key[0] != ';' && v.key[0] != '['));
 }
 
 // The value as it must stand in the file to read back unchanged: quoted when reading would
@@ -395,62 +507,157 @@ std::string QuotedIfNeeded(const std::string& value)
     return padded || enclosed ? '"' + value + '"' : value;
 }
 
-} // namespace
+// The file's new bytes after a batch of writes, built in one pass over the old ones: values of
+// existing entries replaced, new entries after the last entry of their section, missing
+// sections at the end. The same result as writing the values one after the other.
+class TIniEdit {
+public:
+    explicit TIniEdit(const TIniParse& parse) : parse_(parse) {}
 
-// The texts are given in the file's encoding.
-std::size_t TIniParse::Splice(const std::string& section, const std::string& key, const std::string& sectionBytes,
-                              const std::string& keyBytes, const std::string& valueBytes)
-{
-    const TIniSection* target = Find(section);
-    const TIniEntry* old = target ? target->Find(key) : nullptr;
-    std::size_t at = 0;
-    std::size_t erase = 0;
-    std::string insert;
-    if (old) {
-        at = old->valueBegin;
-        erase = old->valueEnd - old->valueBegin;
-        insert = QuotedIfNeeded(valueBytes);
-    } else if (target) {
-        at = target->entries.empty() ? target->headerEnd : target->entries.back().lineEnd;
-        insert = lineBreak + keyBytes + "=" + QuotedIfNeeded(valueBytes);
-    } else {
-        at = bytes.size();
-        if (!bytes.empty() && bytes.back() != '\n' && bytes.back() != '\r')
-            insert = lineBreak;
-        insert += "[" + sectionBytes + "]" + lineBreak + keyBytes + "=" + QuotedIfNeeded(valueBytes) + lineBreak;
+    // False when the file's encoding cannot hold the texts.
+    bool Add(const TIniValue& v)
+    {
+        std::string section, key, value;
+        if (!parse_.InFileEncoding(v.section, section) || !parse_.InFileEncoding(v.key, key)
+            || !parse_.InFileEncoding(v.value, value))
+            return false;
+        const TIniSection* found = parse_.Find(section);
+        if (const TIniEntry* entry = found ? parse_.Find(*found, key) : nullptr) {
+            replaced_[entry->valueBegin] = {entry->valueEnd, parse_.Value(*entry) == v.value ? std::string()
+                                                                                               : QuotedIfNeeded(value),
+                                            parse_.Value(*entry) != v.value};
+            return true;
+        }
+        const std::size_t at = found ? (found->entries.empty() ? found->headerEnd : found->entries.back().lineEnd)
+                                     : std::string::npos;
+        Pending& pending = PendingSection(at, section);
+        for (auto& [oldKey, oldValue] : pending.entries) {
+            if (EqualIgnoringAsciiCase(oldKey, key)) {
+                oldValue = QuotedIfNeeded(value);
+                return true;
+            }
+        }
+        pending.entries.emplace_back(key, QuotedIfNeeded(value));
+        return true;
     }
-    bytes.replace(at, erase, insert);
-    return at;
+
+    bool Changes() const
+    {
+        return !inserted_.empty() || std::any_of(replaced_.begin(), replaced_.end(), [](const auto& r) { return r.second.changes; });
+    }
+
+    std::string Result() const
+    {
+        const std::string& old = parse_.bytes;
+        const std::string& lineBreak = parse_.lineBreak;
+        std::string out;
+        out.reserve(old.size() + 256);
+        std::size_t copied = 0;
+        auto replacement = replaced_.begin();
+        auto insertion = inserted_.begin();
+        // Replacements come before insertions at the same place: a value may end where its line ends.
+        while (replacement != replaced_.end() || (insertion != inserted_.end() && insertion->at != std::string::npos)) {
+            const bool replace = replacement != replaced_.end()
+                && (insertion == inserted_.end() || replacement->first <= insertion->at);
+            if (replace) {
+                out.append(old, copied, replacement->first - copied);
+                copied = replacement->second.end;
+                if (replacement->second.changes)
+                    out += replacement->second.text;
+                else
+                    out.append(old, replacement->first, replacement->second.end - replacement->first);
+                ++replacement;
+            } else {
+                out.append(old, copied, insertion->at - copied);
+                copied = insertion->at;
+                for (const auto& [key, value] : insertion->entries)
+                    out += lineBreak + key + "=" + value;
+                ++insertion;
+            }
+        }
+        out.append(old, copied, std::string::npos);
+        for (; insertion != inserted_.end(); ++insertion) {
+            if (!out.empty() && out.back() != '\n' && out.back() != '\r')
+                out += lineBreak;
+            out += "[" + insertion->section + "]" + lineBreak;
+            for (const auto& [key, value] : insertion->entries)
+                out += key + "=" + value + lineBreak;
+        }
+        return out;
+    }
+
+private:
+    struct Replacement {
+        std::size_t end;
+        std::string text;
+        bool changes;
+    };
+    struct Pending {
+        std::size_t at; // npos: a new section at the end
+        std::string section;
+        std::vector<std::pair<std::string, std::string>> entries;
+    };
+
+    Pending& PendingSection(std::size_t at, const std::string& section)
+    {
+        for (Pending& pending : inserted_)
+            if (pending.at == at && (at != std::string::npos || EqualIgnoringAsciiCase(pending.section, section)))
+                return pending;
+        // Kept ordered by place; new sections last, in the order they were first written.
+        auto it = inserted_.begin();
+        while (it != inserted_.end() && it->at <= at && it->at != std::string::npos)
+            ++it;
+        if (at == std::string::npos)
+            it = inserted_.end();
+        return *inserted_.insert(it, Pending{at, section, {}});
+    }
+
+    const TIniParse& parse_;
+    std::map<std::size_t, Replacement> replaced_; // by where the old value begins
+    std::vector<Pending> inserted_;
+};
+
+// The bytes of a Windows-1252 file turned into UTF-8, its byte-order mark kept.
+std::string AsUtf8(const TIniParse& parse)
+{
+    return parse.bytes.substr(0, parse.textBegin) + DecodeWindows1252(std::string_view(parse.bytes).substr(parse.textBegin));
 }
 
-std::size_t TIniParse::Put(const std::string& section, const std::string& key, const std::string& value)
+// The new bytes, or nothing when the values are all there already.
+std::optional<std::string> Apply(const TIniParse& parse, const std::vector<TIniValue>& values)
 {
-    std::size_t firstChange = std::string::npos;
-    if (windows1252) {
-        const std::string original = bytes;
-        std::string sectionBytes, keyBytes, valueBytes;
-        if (EncodeWindows1252(section, sectionBytes) && EncodeWindows1252(key, keyBytes)
-            && EncodeWindows1252(value, valueBytes)) {
-            firstChange = Splice(section, key, sectionBytes, keyBytes, valueBytes);
+    if (parse.windows1252) {
+        TIniEdit edit(parse);
+        bool encodable = true;
+        for (const TIniValue& v : values)
+            encodable = encodable && edit.Add(v);
+        if (encodable && !edit.Changes())
+            return std::nullopt;
+        if (encodable) {
+            std::string bytes = edit.Result();
+            const std::string_view text = std::string_view(bytes).substr(parse.textBegin);
             // The file must go on reading as Windows-1252, not turn into UTF-8 with other letters.
-            if (!IsValidUtf8(bytes) || IsAscii(bytes)) {
-                Parse();
-                return firstChange;
-            }
+            if (!IsValidUtf8(text) || IsAscii(text))
+                return bytes;
         }
         // Windows-1252 cannot hold the new text: the file goes over to UTF-8 as a whole, every
         // character kept, rather than gaining bytes that would read back as other letters.
-        bytes = DecodeWindows1252(original);
-        Parse();
-        firstChange = 0;
+        TIniParse utf8;
+        utf8.bytes = AsUtf8(parse);
+        utf8.Parse();
+        return Apply(utf8, values).value_or(utf8.bytes);
     }
-    firstChange = std::min(firstChange, Splice(section, key, section, key, value));
-    Parse();
-    return firstChange;
+    TIniEdit edit(parse);
+    for (const TIniValue& v : values)
+        edit.Add(v);
+    if (!edit.Changes())
+        return std::nullopt;
+    return edit.Result();
 }
 
-// ---- TIniFile ---------------------------------------------------------------------------------
+} // namespace
 
+// ---- TIniFile ---------------------------------------------------------------------------------
 
 TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
@@ -473,8 +680,8 @@ const TIniParse& TIniFile::Current() const
         return *parse_;
 
     auto parse = std::make_unique<TIniParse>();
-    FileHandle file(::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() >= 0 && ::fstat(file.Get(), &info) == 0 && ReadAll(file.Get(), parse->bytes)) {
+    FileHandle file(OpenRegular(fileName_, info));
+    if (file.Get() >= 0 && ReadAll(file.Get(), parse->bytes, info.st_size)) {
         parse->stamp = StampOf(info);
         parse->Parse();
     } else {
@@ -487,9 +694,9 @@ const TIniParse& TIniFile::Current() const
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const
 {
-    const TIniSection* found = Current().Find(section);
-    const TIniEntry* entry = found ? found->Find(key) : nullptr;
-    return entry ? entry->value : defaultValue;
+    const TIniParse& parse = Current();
+    const TIniEntry* entry = parse.Find(section, key);
+    return entry ? parse.Value(*entry) : defaultValue;
 }
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool defaultValue) const
@@ -502,11 +709,12 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 {
+    const TIniParse& parse = Current();
     std::vector<std::string> keys;
-    if (const TIniSection* found = Current().Find(section)) {
+    if (const TIniSection* found = parse.Find(section)) {
         keys.reserve(found->entries.size());
         for (const TIniEntry& entry : found->entries)
-            keys.push_back(entry.key);
+            keys.push_back(parse.Key(entry));
     }
     return keys;
 }
@@ -514,53 +722,86 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(const std::string& section) const
 {
     std::vector<std::pair<std::string, std::string>> pairs;
-    if (const TIniSection* found = Current().Find(section)) {
-        pairs.reserve(found->entries.size());
-        for (const TIniEntry& entry : found->entries)
-            pairs.emplace_back(entry.key, found->Find(entry.key)->value);
-    }
+    ReadSectionValues(section, [&](std::string_view key, std::string_view value) { pairs.emplace_back(key, value); });
     return pairs;
+}
+
+void TIniFile::ReadSectionValues(const std::string& section,
+                                 const std::function<void(std::string_view, std::string_view)>& visit) const
+{
+    const TIniParse& parse = Current();
+    const TIniSection* found = parse.Find(section);
+    if (!found)
+        return;
+    // A repeated key reads as its first entry.
+    std::unordered_map<std::string_view, const TIniEntry*, AsciiCaseHash, AsciiCaseEqual> first;
+    first.reserve(found->entries.size());
+    for (const TIniEntry& entry : found->entries) {
+        const TIniEntry* valueEntry = first.try_emplace(parse.Raw(entry.keyBegin, entry.keyEnd), &entry).first->second;
+        const auto [valueBegin, valueEnd] = parse.ValueRange(*valueEntry);
+        if (parse.windows1252)
+            visit(parse.Key(entry), parse.Text(valueBegin, valueEnd));
+        else
+            visit(parse.Raw(entry.keyBegin, entry.keyEnd), parse.Raw(valueBegin, valueEnd));
+    }
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
-    if (!Storable(section, key, value))
-        throw WriteError(fileName_);
-    // Opening for writing first makes a refused write fail even when the value is unchanged,
-    // and the edit below is made on exactly the bytes this handle sees.
-    FileHandle file(::open(fileName_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    struct stat info {};
-    if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0)
-        throw WriteError(fileName_);
-    if (!parse_ || !(parse_->stamp == StampOf(info))) {
-        auto parse = std::make_unique<TIniParse>();
-        if (!ReadAll(file.Get(), parse->bytes))
-            throw WriteError(fileName_);
-        parse->stamp = StampOf(info);
-        parse->Parse();
-        parse_ = std::move(parse);
-    }
-    TIniParse& parse = *parse_;
-    const off_t oldSize = info.st_size;
-
-    const TIniSection* found = parse.Find(section);
-    const TIniEntry* entry = found ? found->Find(key) : nullptr;
-    if (entry && entry->value == value)
-        return;
-
-    const std::size_t firstChange = parse.Put(section, key, value);
-    const bool written = RewriteTail(file.Get(), parse.bytes, firstChange, oldSize)
-        && ::fstat(file.Get(), &info) == 0 && file.Close();
-    if (!written) {
-        parse_.reset();
-        throw WriteError(fileName_);
-    }
-    parse.stamp = StampOf(info);
+    WriteValues({{section, key, value}});
 }
 
 void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value)
 {
-    WriteString(section, key, value ? "1" : "0");
+    WriteString(section, key, BoolText(value));
+}
+
+void TIniFile::WriteValues(const std::vector<TIniValue>& values)
+{
+    if (!std::all_of(values.begin(), values.end(), Storable))
+        throw WriteError(fileName_);
+    const std::string target = FollowLinks(fileName_);
+    if (target.empty())
+        throw WriteError(fileName_);
+
+    struct stat info {};
+    FileHandle file(OpenRegular(target, info));
+    const bool exists = file.Get() >= 0;
+    if (!exists && errno != ENOENT)
+        throw WriteError(fileName_); // unreadable, or no regular file (a FIFO, a device)
+    // A file the user made read-only stays as it is, even though the rename could replace it.
+    if (::faccessat(AT_FDCWD, (exists ? target : DirectoryOf(target)).c_str(), W_OK, AT_EACCESS) != 0)
+        throw WriteError(fileName_);
+
+    TIniParse fresh;
+    const TIniParse* parse = &fresh;
+    if (exists && parse_ && parse_->stamp == StampOf(info)) {
+        parse = parse_.get();
+    } else if (exists) {
+        if (!ReadAll(file.Get(), fresh.bytes, info.st_size))
+            throw WriteError(fileName_);
+        fresh.Parse();
+    }
+    file.Close();
+
+    const std::optional<std::string> bytes = Apply(*parse, values);
+    if (!bytes)
+        return;
+    if (!ReplaceFile(target, *bytes, exists ? &info : nullptr)) {
+        parse_.reset();
+        throw WriteError(fileName_);
+    }
+    auto written = std::make_unique<TIniParse>();
+    written->bytes = *bytes;
+    written->Parse();
+    if (::stat(target.c_str(), &info) == 0)
+        written->stamp = StampOf(info);
+    parse_ = std::move(written);
+}
+
+const char* BoolText(bool value)
+{
+    return value ? "1" : "0";
 }
 
 // ---- Numbers ----------------------------------------------------------------------------------

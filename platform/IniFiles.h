@@ -1,14 +1,23 @@
 // Profile (INI) files, read and written the way the classic Windows profile functions do:
-// straight to the file on every call, every byte the caller does not change kept as it was.
+// reads see the file as it is now, every byte the caller does not change is kept as it was.
+// A write replaces the file whole (temporary file, flush, rename), so it lands entirely or not at all.
 // All texts are UTF-8; a file that is not valid UTF-8 is taken to be Windows-1252.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 struct TIniParse;
+
+struct TIniValue {
+    std::string section;
+    std::string key;
+    std::string value;
+};
 
 class TIniFile {
 public:
@@ -30,12 +39,21 @@ public:
     std::vector<std::string> ReadSection(const std::string& section) const;
     // ReadSection with each key's value as ReadString gives it, in one pass over the parse.
     std::vector<std::pair<std::string, std::string>> ReadSectionValues(const std::string& section) const;
+    // The same pairs handed to visit one by one, without copies where the file is UTF-8; the
+    // texts are valid during the call only.
+    void ReadSectionValues(const std::string& section,
+                           const std::function<void(std::string_view key, std::string_view value)>& visit) const;
 
     // Replaces the value of the entry, or adds the entry (and its section, and the file).
     // Throws Exception("nach <file> kann nicht geschrieben werden") when the write is refused.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     // Writes "1" for true, "0" for false.
     void WriteBool(const std::string& section, const std::string& key, bool value);
+    // WriteString for each value in turn, the file written once. Through a symbolic link the
+    // link's target is written; the file keeps its permissions. A path that is no regular file,
+    // a value that cannot be stored or any failure of the write leaves the file as it was and
+    // throws Exception("nach <file> kann nicht geschrieben werden").
+    void WriteValues(const std::vector<TIniValue>& values);
 
 private:
     // The parse of the file as it stands now, re-read only when the file has changed.
@@ -44,6 +62,9 @@ private:
     std::string fileName_;
     mutable std::unique_ptr<TIniParse> parse_;
 };
+
+// How booleans stand in the file: "1" or "0".
+const char* BoolText(bool value);
 
 // text as a signed 32-bit integer: optional leading blanks, an optional sign, then decimal digits
 // or "$" and hexadecimal digits; defaultValue for anything else, an out-of-range number included.

@@ -1,0 +1,248 @@
+// Start-up, quit and memory of a launcher on big catalogues, as a user meets them: fresh
+// processes, Kabinex and the peer alternating, on an X server (run it under Xvfb). The program
+// directories stay in the temporary directory for the next run (kabinex-startup-bench-N).
+//
+// For each catalogue size it builds a program directory with N games, every second one present
+// (a directory with five files) and the others missing (no directory), the settings file holding
+// [path], [options] and then [games]. Each run starts the program in it and times
+//   start: exec until the main window is mapped;
+//   quit:  after a click on the first option (a setting changed), Escape until the process ended;
+// and takes the process's peak resident memory. It prints the medians.
+//
+//   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target startup_bench peer_launcher kabinex
+//   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/startup_bench build-bench/kabinex build-bench/peer_launcher [-r RUNS] [N ...]
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+// libXtst ships without its development header here; these are its stable entry points.
+extern "C" {
+int XTestFakeKeyEvent(Display*, unsigned int keycode, Bool isPress, unsigned long delay);
+int XTestFakeButtonEvent(Display*, unsigned int button, Bool isPress, unsigned long delay);
+int XTestFakeMotionEvent(Display*, int screen, int x, int y, unsigned long delay);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The settings file's bytes; the game directories are created on disk (once: a directory left by
+// an earlier run of the benchmark is used again).
+std::string BuildProgramDir(const fs::path& root, int games)
+{
+    const bool built = fs::exists(root / "built");
+    fs::create_directories(root / "emu");
+    fs::create_directories(root / "scrshots");
+    fs::copy_file(fs::path(KABINEX_SOURCE_DIR) / "demo/scrshots/notavail.gif", root / "scrshots/notavail.gif",
+                  fs::copy_options::overwrite_existing);
+    std::string ini = "[path]\nemudir=" + (root / "emu").string() + "/\nzipdir=<No tiene soporte ZIP!>\nunzipper=unzip\n"
+                      "[options]\nenablejoystick=0\nnosound=0\naltfmbase=0\nnoscanlines=1\nvsync=1\nframeskip=0\n"
+                      "[games]\n";
+    for (int i = 0; i < games; ++i) {
+        const std::string name = "game" + std::to_string(i);
+        ini += name + "=Game number " + std::to_string(i) + " (19" + std::to_string(80 + i % 20) + ")\n";
+        if (built || i % 2 != 0)
+            continue;
+        const fs::path dir = root / "emu" / name;
+        fs::create_directories(dir);
+        for (int f = 0; f < 5; ++f)
+            std::ofstream(dir / ("rom" + std::to_string(f)));
+    }
+    std::ofstream(root / "built");
+    return ini;
+}
+
+struct RunResult {
+    double startMs = 0;
+    double quitMs = 0;
+    double peakMb = 0;
+    bool settingWritten = false;
+};
+
+class Bench {
+public:
+    Bench() : display_(XOpenDisplay(nullptr))
+    {
+        if (!display_) {
+            std::fprintf(stderr, "no X display: run under Xvfb (xvfb-run -a ...)\n");
+            std::exit(2);
+        }
+        root_ = DefaultRootWindow(display_);
+        XSelectInput(display_, root_, SubstructureNotifyMask);
+        XSync(display_, False);
+    }
+    ~Bench() { XCloseDisplay(display_); }
+
+    RunResult Run(const std::string& program, const fs::path& dir, const std::string& ini)
+    {
+        WriteFile(dir / "kabinex.ini", ini);
+        DrainEvents();
+        RunResult result;
+        const Clock::time_point start = Clock::now();
+        const pid_t pid = Spawn(program, dir);
+        const Window window = WaitForMappedWindow();
+        result.startMs = Milliseconds(start, Clock::now());
+
+        // Let the first activation (screenshot, button) finish before acting like a user.
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        ClickFirstOption(window);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+        const Clock::time_point escape = Clock::now();
+        PressEscape();
+        int status = 0;
+        rusage usage {};
+        wait4(pid, &status, 0, &usage);
+        result.quitMs = Milliseconds(escape, Clock::now());
+        result.peakMb = usage.ru_maxrss / 1024.0;
+        result.settingWritten = ReadFile(dir / "kabinex.ini").find("enablejoystick=1") != std::string::npos;
+        return result;
+    }
+
+private:
+    pid_t Spawn(const std::string& program, const fs::path& dir)
+    {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0)
+                _exit(127);
+            freopen("/dev/null", "w", stdout);
+            freopen("/dev/null", "w", stderr);
+            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+
+    void DrainEvents()
+    {
+        XSync(display_, False);
+        XEvent event;
+        while (XPending(display_))
+            XNextEvent(display_, &event);
+    }
+
+    Window WaitForMappedWindow()
+    {
+        for (;;) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.type == MapNotify && !event.xmap.override_redirect)
+                return event.xmap.window;
+        }
+    }
+
+    void ClickFirstOption(Window window)
+    {
+        int x = 0;
+        int y = 0;
+        Window child = 0;
+        XTranslateCoordinates(display_, window, root_, 0, 0, &x, &y, &child);
+        // The first check box of the options group, on its box.
+        XTestFakeMotionEvent(display_, DefaultScreen(display_), x + 264 + 16 + 6, y + 224 + 24 + 8, 0);
+        XTestFakeButtonEvent(display_, 1, True, 0);
+        XTestFakeButtonEvent(display_, 1, False, 0);
+        XSync(display_, False);
+    }
+
+    void PressEscape()
+    {
+        const unsigned int escape = XKeysymToKeycode(display_, XStringToKeysym("Escape"));
+        XTestFakeKeyEvent(display_, escape, True, 0);
+        XTestFakeKeyEvent(display_, escape, False, 0);
+        XSync(display_, False);
+    }
+
+    Display* display_;
+    Window root_;
+};
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Series {
+    std::vector<double> start, quit, peak;
+    int unwritten = 0;
+    void Add(const RunResult& r)
+    {
+        start.push_back(r.startMs);
+        quit.push_back(r.quitMs);
+        peak.push_back(r.peakMb);
+        unwritten += r.settingWritten ? 0 : 1;
+    }
+    void Print(const char* name, int games) const
+    {
+        std::printf("%8d %-8s start %8.1f ms   quit %8.1f ms   peak %7.1f MB%s\n", games, name, Median(start),
+                    Median(quit), Median(peak), unwritten ? "   (setting NOT written in some runs)" : "");
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s KABINEX PEER [-r RUNS] [GAMES ...]\n", argv[0]);
+        return 2;
+    }
+    const std::string kabinex = fs::absolute(argv[1]).string();
+    const std::string peer = fs::absolute(argv[2]).string();
+    int runs = 7;
+    std::vector<int> sizes;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-r") == 0 && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
+    if (sizes.empty())
+        sizes = {40000, 100000};
+
+    Bench bench;
+    for (const int games : sizes) {
+        const fs::path dir = fs::temp_directory_path() / ("kabinex-startup-bench-" + std::to_string(games));
+        const std::string ini = BuildProgramDir(dir, games);
+        Series ours, theirs;
+        for (int run = 0; run < runs; ++run) {
+            ours.Add(bench.Run(kabinex, dir, ini));
+            theirs.Add(bench.Run(peer, dir, ini));
+        }
+        ours.Print("kabinex", games);
+        theirs.Print("peer", games);
+        std::fflush(stdout);
+    }
+    return 0;
+}
