@@ -18,7 +18,7 @@ QImage IndexedPicture(const TGifSubImage& image)
         return {};
     if (image.Pixels->Columns != width || image.Pixels->Rows != height)
         RaiseIndexOutOfBounds();
-    QImage picture(width, height, QImage::Format_Indexed8);
+    QImage picture = NewIndexedPicture(width, height);
     if (picture.isNull())
         throw ENotEnoughMemory("Not enough memory for a bitmap of " + std::to_string(width) + " x " +
                                std::to_string(height) + " pixels");

@@ -6,6 +6,11 @@
 
 #include <QImage>
 
+// A new 8-bit indexed picture with uninitialised pixels and no colour table, or a null image when
+// there is no memory for it. A big one is backed by huge pages where the system offers them:
+// filling it then faults a few times instead of once per 4 KiB page.
+QImage NewIndexedPicture(int width, int height);
+
 class TBitmap {
 public:
     TBitmap() = default;

@@ -236,12 +236,14 @@ TEST(AsBitmap, EqualsTheBitmapFileLoaded)
         {"256 colours, interlaced", GlobalTableGif(256, 9, 11, 0x40)},
         {"local 16 over global 256", LocalTableGif(16, 5, 4)},
         {"local 128 over global 256", LocalTableGif(128, 6, 7)},
+        {"256 colours, big enough for huge pages", GlobalTableGif(256, 701, 400)},
     };
     TGifFile gif; // reused, as the program reuses its model
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         gif.LoadFromFile(WriteTempFile("same.gif", c.bytes));
-        ExpectSameIndexedPicture(gif.AsBitmap()->Picture(), ThroughBitmapFile(gif));
+        const QImage shown = gif.AsBitmap()->Picture(); // outlives its bitmap, as in the preview
+        ExpectSameIndexedPicture(shown, ThroughBitmapFile(gif));
     }
 }
 
