@@ -24,6 +24,25 @@ public:
         // A directory that does not exist would otherwise be taken as a file name to preselect.
         setDirectory(QFileInfo(initialDir).isDir() ? initialDir : QDir::currentPath());
     }
+
+    QString Chosen() const { return typedFile_.isEmpty() ? selectedFiles().value(0) : typedFile_; }
+
+    // A full path typed or pasted faster than the dialog reads directories leaves every
+    // directory met on the way selected along with the file, and Qt would open the first of
+    // them instead of taking the file. In a one-file dialog the last one selected is the choice.
+    void accept() override
+    {
+        const QStringList selected = selectedFiles();
+        if (selected.size() > 1 && QFileInfo(selected.constLast()).isFile()) {
+            typedFile_ = selected.constLast();
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString typedFile_;
 };
 
 class TQtDialogs final : public TDialogs {
@@ -48,9 +67,9 @@ public:
     QString OpenFile(QWidget* parent, const TOpenDialogSpec& filter, const QString& initialDir) override
     {
         TOpenFileDialog dialog(parent, filter, initialDir);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        if (dialog.exec() != QDialog::Accepted)
             return {};
-        return dialog.selectedFiles().constFirst();
+        return dialog.Chosen();
     }
 };
 

@@ -4,8 +4,6 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QDialogButtonBox>
-#include <QPushButton>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
@@ -45,9 +43,6 @@ void TypeAndEnter(QFileDialog& dialog, const QString& text)
     ASSERT_NE(name, nullptr);
     name->clear();
     QTest::keyClicks(name, text);
-    // The dialog enables Open once it has read the typed file's directory, as a user sees.
-    QPushButton* open = dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open);
-    EXPECT_TRUE(QTest::qWaitFor([open] { return open->isEnabled(); }, 5000));
     QTest::keyClick(name, Qt::Key_Return);
 }
 
