@@ -26,6 +26,12 @@ std::uint32_t PaddedRowLength(const TGifSubImage& image)
     return (image.ImageDescriptor.ImageWidth + 3u) & ~3u;
 }
 
+// 64 bits: a 65535 by 65535 image would wrap a 32-bit size.
+std::uint64_t BitmapFileSize(const TGifSubImage& image)
+{
+    return PixelDataOffset + static_cast<std::uint64_t>(PaddedRowLength(image)) * image.ImageDescriptor.ImageHeight;
+}
+
 } // namespace
 
 const TColorTable& BitmapColorTable(const TGifSubImage& image)
@@ -47,22 +53,19 @@ void FillBitmapInfoHeader(const TGifSubImage& image, TBitmapInfoHeader& header)
     // biCompression, biSizeImage, biClrUsed and biClrImportant stay 0.
 }
 
-void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream)
+void WriteBitmapFile(const TGifSubImage& image, const std::function<void(const void* bytes, std::size_t count)>& write)
 {
     const std::uint32_t width = image.ImageDescriptor.ImageWidth;
     const std::uint32_t height = image.ImageDescriptor.ImageHeight;
-    const std::uint32_t rowLength = PaddedRowLength(image);
-    // 64 bits: a 65535 by 65535 image would wrap a 32-bit bfSize.
-    const std::uint64_t fileSize = PixelDataOffset + static_cast<std::uint64_t>(rowLength) * height;
-
-    stream.SetPosition(0);
-    if (stream.Size() < fileSize)
-        stream.Reserve(static_cast<std::size_t>(fileSize - stream.Size()));
+    // Rows are copied whole, so they must be exactly width bytes; checked before any byte goes out.
+    if (width > 0 && height > 0 && (image.Pixels->Columns != static_cast<std::int32_t>(width) ||
+                                    image.Pixels->Rows != static_cast<std::int32_t>(height)))
+        RaiseIndexOutOfBounds();
 
     std::uint8_t head[PixelDataOffset] = {};
     head[0] = 'B';
     head[1] = 'M';
-    PutDWord(head + 2, static_cast<std::uint32_t>(fileSize));
+    PutDWord(head + 2, static_cast<std::uint32_t>(BitmapFileSize(image)));
     PutDWord(head + 10, PixelDataOffset);
     TBitmapInfoHeader info;
     FillBitmapInfoHeader(image, info);
@@ -74,15 +77,24 @@ void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream)
         entry[1] = colors.Colors[i].Green;
         entry[2] = colors.Colors[i].Red;
     }
-    stream.Write(head, sizeof head);
+    write(head, sizeof head);
 
-    if (width > 0 && height > 0 && image.Pixels->Columns != static_cast<std::int32_t>(width))
-        RaiseIndexOutOfBounds(); // rows are copied whole, so they must be exactly width bytes
     static const std::uint8_t padding[3] = {};
+    const std::uint32_t paddingLength = PaddedRowLength(image) - width;
     for (std::uint32_t row = height; row >= 1; --row) {
         if (width > 0)
-            stream.Write(image.Pixels->RowMemory(static_cast<std::int32_t>(row)), width);
-        stream.Write(padding, rowLength - width);
+            write(image.Pixels->RowMemory(static_cast<std::int32_t>(row)), width);
+        if (paddingLength > 0)
+            write(padding, paddingLength);
     }
+}
+
+void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream)
+{
+    const std::uint64_t fileSize = BitmapFileSize(image);
+    stream.SetPosition(0);
+    if (stream.Size() < fileSize)
+        stream.Reserve(static_cast<std::size_t>(fileSize - stream.Size()));
+    WriteBitmapFile(image, [&stream](const void* bytes, std::size_t count) { stream.Write(bytes, count); });
     stream.SetPosition(0);
 }

@@ -107,6 +107,9 @@ void FillBitmapInfoHeader(const TGifSubImage& image, TBitmapInfoHeader& header);
 const TColorTable& BitmapColorTable(const TGifSubImage& image);
 // Writes the whole 8-bit bitmap file of the image from position 0 and leaves the stream at 0.
 void WriteBitmapStream(const TGifSubImage& image, TMemoryStream& stream);
+// Hands the bytes of the same file to `write` in order and in pieces (the headers and palette,
+// then each row and its padding), so that a caller can write them on without holding them all.
+void WriteBitmapFile(const TGifSubImage& image, const std::function<void(const void* bytes, std::size_t count)>& write);
 
 // The image at index 0, or the list index error when the model holds no image.
 const TGifSubImage& FirstSubImage(const TGifFile& gif);

@@ -10,15 +10,26 @@
 
 namespace {
 
-void WriteFile(const char* path, const TMemoryStream& stream)
+[[noreturn]] void RaiseIoError(int error)
 {
-    std::FILE* out = std::fopen(path, "wb");
-    if (out == nullptr)
-        throw EInOutError(IoCodeFromErrno(errno));
-    const bool written = std::fwrite(stream.Memory(), 1, stream.Size(), out) == stream.Size();
-    const int writeError = errno;
-    if (std::fclose(out) != 0 || !written)
-        throw EInOutError(IoCodeFromErrno(written ? errno : writeError));
+    throw EInOutError(IoCodeFromErrno(error));
+}
+
+// The rows go from the pixel matrix through stdio's buffer straight to the file: a bitmap file
+// held whole in memory would cost as many fresh pages as the picture.
+void WriteBitmapFileTo(const char* path, const TGifSubImage& image)
+{
+    TFileHandle out(std::fopen(path, "wb"));
+    if (!out)
+        RaiseIoError(errno);
+    static char buffer[1 << 18];
+    std::setvbuf(out.get(), buffer, _IOFBF, sizeof buffer);
+    WriteBitmapFile(image, [&out](const void* bytes, std::size_t count) {
+        if (std::fwrite(bytes, 1, count, out.get()) != count)
+            RaiseIoError(errno);
+    });
+    if (std::fclose(out.release()) != 0)
+        RaiseIoError(errno);
 }
 
 } // namespace
@@ -32,9 +43,7 @@ int main(int argc, char** argv)
     try {
         TGifFile gif;
         gif.LoadFromFile(argv[1]);
-        TMemoryStream stream;
-        WriteBitmapStream(FirstSubImage(gif), stream);
-        WriteFile(argv[2], stream);
+        WriteBitmapFileTo(argv[2], FirstSubImage(gif));
     } catch (const std::exception& error) {
         std::cerr << error.what() << '\n';
         return 1;

@@ -27,15 +27,26 @@ int RunTool(const std::string& in, const std::string& out, const std::string& lo
 
 TEST(Gif2bmp, WritesTheBitmapFileOfTheFirstImage)
 {
-    const std::string in = giftest::WriteTempFile(
-        "tool.gif", giftest::TGifBuilder().Header().Screen(true, 3).Colors(16).Image(5, 3, 16, 2, 4).Image(2, 2, 16, 0, 4).Trailer().Bytes());
-    const std::string out = (giftest::TempDir() / "tool.bmp").string();
-    ASSERT_EQ(RunTool(in, out, out + ".log"), 0);
-    TGifFile gif;
-    gif.LoadFromFile(in);
-    TMemoryStream expected;
-    WriteBitmapStream(*gif.SubImages[0], expected);
-    EXPECT_EQ(ReadAll(out), std::string(expected.Bytes().begin(), expected.Bytes().end()));
+    using giftest::TGifBuilder;
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"5 x 3, two images", TGifBuilder().Header().Screen(true, 3).Colors(16).Image(5, 3, 16, 2, 4).Image(2, 2, 16, 0, 4).Trailer().Bytes()},
+        {"701 x 400, more than the write buffer", TGifBuilder().Header().Screen(true, 7).Colors(256).Image(701, 400, 256, 9).Trailer().Bytes()},
+        {"0 x 0", TGifBuilder().Header().Screen(true, 0).Colors(2).ImageDescriptor(0, 0).Byte(2).Raw(giftest::SubBlocks(giftest::TCodePacker().Put(5, 3).Bytes())).Trailer().Bytes()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string in = giftest::WriteTempFile("tool.gif", c.bytes);
+        const std::string out = (giftest::TempDir() / "tool.bmp").string();
+        ASSERT_EQ(RunTool(in, out, out + ".log"), 0) << ReadAll(out + ".log");
+        TGifFile gif;
+        gif.LoadFromFile(in);
+        TMemoryStream expected;
+        WriteBitmapStream(*gif.SubImages[0], expected);
+        EXPECT_EQ(ReadAll(out), std::string(expected.Bytes().begin(), expected.Bytes().end()));
+    }
 }
 
 TEST(Gif2bmp, PrintsTheMessageAndFailsOnABadFile)
@@ -46,4 +57,7 @@ TEST(Gif2bmp, PrintsTheMessageAndFailsOnABadFile)
     const std::string empty = giftest::WriteTempFile("noimage.gif", giftest::TGifBuilder().Header().Screen(true, 0).Colors(2).Trailer().Bytes());
     EXPECT_NE(RunTool(empty, (giftest::TempDir() / "x.bmp").string(), log), 0);
     EXPECT_EQ(ReadAll(log), "Der Index der Liste überschreitet das Maximum (0)\n");
+    const std::string good = giftest::WriteTempFile("good.gif", giftest::TGifBuilder().Header().Screen(true, 0).Colors(2).Image(2, 2, 2).Trailer().Bytes());
+    EXPECT_NE(RunTool(good, (giftest::TempDir() / "no such dir" / "x.bmp").string(), log), 0);
+    EXPECT_EQ(ReadAll(log), "Datei nicht gefunden\n") << "the output's directory is missing";
 }
