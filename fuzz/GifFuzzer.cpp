@@ -1,42 +1,18 @@
-// Fuzz target: any bytes as a GIF file through LoadFromFile (with a load nested in the row hook
-// now and then, as a quick selection change does), then the bitmap file of every image.
+// Fuzz target: any bytes as a GIF file, loaded from memory (with a load nested in the row hook now
+// and then, as a quick selection change does), then the bitmap file of every image.
 #include "Classes.h"
 #include "GifUnit.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <unistd.h>
 
-// A refused allocation must come back as a null pointer (and so as ENotEnoughMemory), and one
-// that big is refused well below the fuzzer's memory limit.
+// A refused allocation must come back as a null pointer (and so as ENotEnoughMemory).
 extern "C" const char* __asan_default_options()
 {
-    return "allocator_may_return_null=1:max_allocation_size_mb=1024";
+    return "allocator_may_return_null=1";
 }
 
 namespace {
-
-const std::string& InputPath()
-{
-    static const std::string path = [] {
-        char name[] = "/tmp/kbx_gif_fuzz_XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd < 0)
-            std::abort();
-        close(fd);
-        return std::string(name);
-    }();
-    return path;
-}
-
-void WriteInput(const std::uint8_t* data, std::size_t size)
-{
-    std::FILE* file = std::fopen(InputPath().c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
-        std::abort();
-}
 
 // Bitmaps of images up to this many pixels are written: bigger ones would only measure memory.
 constexpr std::int64_t MaxBitmapPixels = std::int64_t{1} << 20;
@@ -46,6 +22,8 @@ void CheckBitmaps(const TGifFile& gif)
     for (const auto& image : gif.SubImages) {
         const std::int64_t width = image->ImageDescriptor.ImageWidth;
         const std::int64_t height = image->ImageDescriptor.ImageHeight;
+        if (width * height > MaxImagePixels || image->GifFile != &gif)
+            std::abort();
         if (width * height > MaxBitmapPixels)
             continue;
         TMemoryStream stream;
@@ -59,9 +37,8 @@ void CheckBitmaps(const TGifFile& gif)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    WriteInput(data, size);
     TGifFile gif;
-    // The last input byte chooses the row at which a nested load of the same file starts.
+    // The last input byte chooses the row at which a nested load of the same bytes starts.
     const int nestAtRow = size > 0 ? data[size - 1] % 8 : 0;
     int rows = 0;
     bool nested = false;
@@ -70,18 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return;
         nested = true;
         try {
-            gif.LoadFromFile(InputPath());
+            gif.LoadFromMemory(data, size);
         } catch (const Exception&) {
         }
     });
     try {
-        gif.LoadFromFile(InputPath());
+        gif.LoadFromMemory(data, size);
     } catch (const Exception&) {
     }
     SetGifMessageHook(nullptr);
-    for (const auto& image : gif.SubImages)
-        if (image->GifFile != &gif)
-            std::abort();
     CheckBitmaps(gif);
     return 0;
 }
