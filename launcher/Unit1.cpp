@@ -80,6 +80,7 @@ std::string ToStd(const QString& text)
 TForm1::TForm1(QWidget* parent)
     : TForm(MainWindow, parent)
 {
+    SetMainWindow();
     BuildControls(MainControls);
     BindControls();
     GameNames->setVisible(false);

@@ -195,6 +195,11 @@ void TForm::SetDefaultButton(QPushButton* button)
     button->setDefault(true);
 }
 
+void TForm::SetMainWindow()
+{
+    setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Window);
+}
+
 int TForm::ShowModal()
 {
     return exec();

@@ -88,6 +88,10 @@ public:
 
     int ShowModal();
 
+    // Makes this form the application's main window: an ordinary top-level window, as window
+    // managers and task bars expect, instead of a dialog kept above an invisible owner.
+    void SetMainWindow();
+
     // Runs when the window is first shown and whenever the focus comes back to it from another
     // form of the program; not when the user comes back from another program, and not after a
     // message box or a file dialog.

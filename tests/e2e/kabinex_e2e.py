@@ -377,6 +377,9 @@ def play_desktop(x, kabinex, mave, root):
         s = Session(x, window)
         poll("the main window to have the focus", lambda: x.active_window() == window)
         check_fixed_window(x, window, "main window", minimise_box=False)
+        kind = x.property(window, "_NET_WM_WINDOW_TYPE")
+        check(kind.startswith("_NET_WM_WINDOW_TYPE_NORMAL"), f"the main window's type is {kind}")
+        check(not x.property(window, "WM_TRANSIENT_FOR"), "the main window is kept above an owner")
 
         s.click(MAVE_SELECT_BUTTON)
         pick_in_file_dialog(x, os.path.join(emudir, "mave"))
