@@ -63,6 +63,23 @@ void AppendLine(QString& text, const QString& decoded, qsizetype start, qsizetyp
     } while (start < end);
 }
 
+// True when the text has no CR and no line longer than a piece: the text area can take it as
+// it stands, without a second copy of a file that may be many megabytes.
+bool FitsAsItStands(const QString& text)
+{
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r')
+            return false;
+        if (text[i] == u'\n') {
+            if (i - lineStart > MemoPieceLength)
+                return false;
+            lineStart = i + 1;
+        }
+    }
+    return text.size() - lineStart <= MemoPieceLength;
+}
+
 } // namespace
 
 EFOpenError::EFOpenError(const std::string& path)
@@ -79,8 +96,10 @@ QString MemoText(std::string_view bytes)
 {
     // The widget keeps lines, not line-end characters: every CR, LF or CR LF becomes one break.
     const QString decoded = Decode(bytes);
+    if (FitsAsItStands(decoded))
+        return decoded;
     QString text;
-    text.reserve(decoded.size());
+    text.reserve(decoded.size() + decoded.size() / (MemoPieceLength / 2) + 1);
     qsizetype lineStart = 0;
     for (qsizetype i = 0; i < decoded.size(); ++i) {
         const QChar c = decoded[i];

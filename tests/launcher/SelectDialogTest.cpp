@@ -38,20 +38,6 @@ TEST_F(SelectDialogTest, AMarkerOpensTheDialogInTheProgramDirectory)
     EXPECT_EQ(dialogs.openedDirs.at(3), QString::fromStdString(program / "emu/"));
 }
 
-TEST_F(SelectDialogTest, BothDialogsOfferTheirFilesAndAllFiles)
-{
-    auto form = Start("");
-    form->MaveOpenButton->click();
-    form->ZipOpenButton->click();
-    ASSERT_EQ(dialogs.openedFilters.size(), 2u);
-    for (const TOpenDialogSpec& spec : dialogs.openedFilters) {
-        ASSERT_EQ(spec.filters.size(), 2);
-        EXPECT_EQ(spec.filters.at(1), "Todos los archivos (*)");
-    }
-    EXPECT_EQ(dialogs.openedFilters.at(0).filters.at(0), "MAVE.EXE (mave mave.exe)");
-    EXPECT_EQ(dialogs.openedFilters.at(1).filters.at(0), "Mave Zip Files (*.zip)");
-}
-
 TEST_F(SelectDialogTest, DirectoriesLongerThanTheEditDefaultAreWrittenBackWhole)
 {
     const std::string longZips = "/" + std::string(40000, 'z') + "/";
