@@ -458,11 +458,13 @@ void TCanvas::CopyRect(const TRect& dest, const TCanvas& source, const TRect& so
     const int height = std::min(dest.Bottom - dest.Top, sourceRect.Bottom - sourceRect.Top);
     if (width <= 0 || height <= 0)
         return;
-    // A shallow copy keeps the source as it was when it is this very image.
-    const QImage from = source.target_ != nullptr ? *source.target_ : QImage();
+    // A shallow copy keeps the source as it was when it is this very image. BLACKNESS reads no
+    // source, and taking one would make the first write copy the whole image.
+    const QImage from = (source.target_ != nullptr && CopyMode != cmBlackness) ? *source.target_ : QImage();
+    const int targetWidth = target_->width(), targetHeight = target_->height();
     for (int row = 0; row < height; ++row) {
         const int dy = dest.Top + row, sy = sourceRect.Top + row;
-        if (dy < 0 || dy >= target_->height())
+        if (dy < 0 || dy >= targetHeight)
             continue;
         const bool sourceRow = sy >= 0 && sy < from.height();
         if (CopyMode != cmBlackness && !sourceRow)
@@ -471,7 +473,7 @@ void TCanvas::CopyRect(const TRect& dest, const TCanvas& source, const TRect& so
         const QRgb* in = sourceRow ? reinterpret_cast<const QRgb*>(from.constScanLine(sy)) : nullptr;
         for (int column = 0; column < width; ++column) {
             const int dx = dest.Left + column, sx = sourceRect.Left + column;
-            if (dx < 0 || dx >= target_->width())
+            if (dx < 0 || dx >= targetWidth)
                 continue;
             if (CopyMode == cmBlackness) {
                 out[dx] = 0xFF000000u;
