@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <utility>
 #include <limits>
 
 namespace {
@@ -61,13 +62,24 @@ const TOpenDialogSpec OpenDialog1{QStringList{QStringLiteral("MAVE.EXE (mave mav
 const TOpenDialogSpec OpenDialog2{QStringList{QStringLiteral("Mave Zip Files (*.zip)"), AllFilesFilter}};
 
 constexpr int GameItemHeight = 13;
-constexpr int ListingThreshold = 64;
 
 // Everything up to and including the last separator; empty when there is none.
 QString DirectoryPart(const QString& fileName)
 {
     const qsizetype slash = fileName.lastIndexOf(QLatin1Char(platform::PathDelim));
     return slash < 0 ? QString() : fileName.left(slash + 1);
+}
+
+// The description as the list shows it: the missing-ROM mark in front exactly when the game is
+// not available (a mark that stands in the settings file counts as the list's own).
+QString WithMark(const QString& description, bool available)
+{
+    const bool marked = description.startsWith(MissingMark);
+    if (marked && available)
+        return description.mid(MissingMark.size());
+    if (!marked && !available)
+        return MissingMark + description;
+    return description;
 }
 
 } // namespace
@@ -157,10 +169,10 @@ void TForm1::FormCreate()
     CheckVSync->setChecked(settings_->ReadBool("options", "vsync", false));
     CheckFrameskip->setChecked(settings_->ReadBool("options", "frameskip", false));
     FillCatalogue();
-    ROMCHECK();
 }
 
-// The "games" section: the keys are the ROM-set names, the values their descriptions.
+// The "games" section: the keys are the ROM-set names, the values their descriptions. The first
+// ROM check is made on the way, so each description is an item once, with its mark.
 void TForm1::FillCatalogue()
 {
     const QSignalBlocker blockNames(GameNames);
@@ -169,13 +181,15 @@ void TForm1::FillCatalogue()
     GameDescs->clear();
     QStringList names;
     QStringList descriptions;
+    const platform::TSubdirectories gameDirs(EmulatorDirForCheck());
     settings_->ReadSectionValues("games", [&](std::string_view name, std::string_view description) {
         names.push_back(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-        descriptions.push_back(QString::fromUtf8(description.data(), static_cast<qsizetype>(description.size())));
+        descriptions.push_back(WithMark(QString::fromUtf8(description.data(), static_cast<qsizetype>(description.size())),
+                                        GameAvailable(std::string(name), gameDirs)));
     });
     // Each list filled in one step: item by item, every insertion would be announced to the view.
-    GameNames->addItems(names);
-    GameDescs->addItems(descriptions);
+    GameNames->addItems(std::exchange(names, {}));
+    GameDescs->addItems(std::exchange(descriptions, {}));
     if (GameDescs->count() > 0) {
         // With uniform item sizes the list takes every row's height from its last item.
         GameDescs->item(GameDescs->count() - 1)->setSizeHint(QSize(0, GameItemHeight));
@@ -228,13 +242,16 @@ bool TForm1::GameAvailable(const std::string& game, const platform::TSubdirector
         || ZipArchiveExists(game);
 }
 
+std::string TForm1::EmulatorDirForCheck() const
+{
+    if (MaveDir->text() == NotDefinedMarker)
+        return {}; // names no directory
+    return MaveDir->text().isEmpty() ? std::string(".") : ToStd(MaveDir->text());
+}
+
 void TForm1::ROMCHECK()
 {
-    const std::string emulatorDir = MaveDir->text() == NotDefinedMarker ? std::string()
-        : MaveDir->text().isEmpty()                                     ? std::string(".")
-                                                                        : ToStd(MaveDir->text());
-    // Listing the emulator directory once pays when there are many games to look for.
-    const platform::TSubdirectories gameDirs(emulatorDir, GameDescs->count() >= ListingThreshold);
+    const platform::TSubdirectories gameDirs(EmulatorDirForCheck());
     QAbstractItemModel* model = GameDescs->model();
     int firstChanged = -1;
     int lastChanged = -1;
@@ -244,10 +261,10 @@ void TForm1::ROMCHECK()
         for (int i = 0; i < GameDescs->count(); ++i) {
             QListWidgetItem* item = GameDescs->item(i);
             const QString description = item->text();
-            const bool marked = description.startsWith(MissingMark);
-            if (marked != GameAvailable(ToStd(GameNames->item(i)->text()), gameDirs))
+            QString checked = WithMark(description, GameAvailable(ToStd(GameNames->item(i)->text()), gameDirs));
+            if (checked.size() == description.size())
                 continue;
-            item->setText(marked ? description.mid(MissingMark.size()) : MissingMark + description);
+            item->setText(std::move(checked));
             firstChanged = firstChanged < 0 ? i : firstChanged;
             lastChanged = i;
         }

@@ -100,6 +100,8 @@ private:
     void FillCatalogue();
     // The game's archive in the ZIP directory exists (never while ZIP support is off).
     bool ZipArchiveExists(const std::string& game) const;
+    // The directory whose subdirectories are the games' directories; empty while none is set.
+    std::string EmulatorDirForCheck() const;
     // The game's directory among gameDirs has enough entries, or its archive exists.
     bool GameAvailable(const std::string& game, const platform::TSubdirectories& gameDirs) const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.

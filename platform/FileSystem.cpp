@@ -121,11 +121,13 @@ int CountDirectoryEntries(const std::string& dir, int limit)
     return count;
 }
 
-TSubdirectories::TSubdirectories(const std::string& dir, bool listFirst)
+TSubdirectories::TSubdirectories(const std::string& dir)
     : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
 {
-    if (fd_ < 0 || !listFirst)
-        return;
+}
+
+void TSubdirectories::List() const
+{
     std::vector<std::size_t> starts;
     alignas(8) char buffer[65536];
     long n = 0;
@@ -158,7 +160,11 @@ TSubdirectories::~TSubdirectories()
 
 int TSubdirectories::CountEntries(const std::string& name, int limit) const
 {
-    if (fd_ < 0 || (listed_ && !candidates_.contains(name)))
+    if (fd_ < 0)
+        return 0;
+    if (++lookups_ == ListAfter)
+        List();
+    if (listed_ && !candidates_.contains(name))
         return 0;
     const int fd = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)

@@ -30,13 +30,15 @@ std::vector<std::string> DirectoryEntries(const std::string& dir);
 int CountDirectoryEntries(const std::string& dir, int limit = std::numeric_limits<int>::max());
 
 // Counts the entries of many subdirectories of one directory: each is opened relative to it, so
-// the directory's own path is looked up once. With listFirst the directory is listed once up
-// front, and names that stand nowhere in it (or only as files) are never opened: worth it when
-// many names are asked for, most of them missing.
+// the directory's own path is looked up once. After the first ListAfter names the directory is
+// listed once, and from then on names that stand nowhere in it (or only as files) are never
+// opened: with many games, most of them missing, that saves most of the work.
 class TSubdirectories {
 public:
+    static constexpr int ListAfter = 64;
+
     // A directory that cannot be opened has no subdirectories.
-    TSubdirectories(const std::string& dir, bool listFirst);
+    explicit TSubdirectories(const std::string& dir);
     ~TSubdirectories();
     TSubdirectories(const TSubdirectories&) = delete;
     TSubdirectories& operator=(const TSubdirectories&) = delete;
@@ -45,10 +47,13 @@ public:
     int CountEntries(const std::string& name, int limit) const;
 
 private:
+    void List() const;
+
     int fd_;
-    bool listed_ = false;
-    std::string names_; // the listed names, each ended by a NUL
-    std::unordered_set<std::string_view> candidates_;
+    mutable int lookups_ = 0;
+    mutable bool listed_ = false;
+    mutable std::string names_; // the listed names, each ended by a NUL
+    mutable std::unordered_set<std::string_view> candidates_;
 };
 
 // True for an existing regular file (following links), false for directories and the rest.

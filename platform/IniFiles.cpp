@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -12,7 +13,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace {
 
@@ -299,22 +299,16 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b)
     return true;
 }
 
-struct AsciiCaseHash {
-    std::size_t operator()(std::string_view text) const
-    {
-        std::size_t hash = 14695981039346656037ull;
-        for (char c : text) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-        }
-        return hash;
+std::size_t AsciiCaseHash(std::string_view text)
+{
+    std::size_t hash = 14695981039346656037ull;
+    for (char c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     }
-};
-
-struct AsciiCaseEqual {
-    bool operator()(std::string_view a, std::string_view b) const { return EqualIgnoringAsciiCase(a, b); }
-};
+    return hash;
+}
 
 } // namespace
 
@@ -655,6 +649,29 @@ std::optional<std::string> Apply(const TIniParse& parse, const std::vector<TIniV
     return edit.Result();
 }
 
+// The first entry of a section with each key, without regard to ASCII case: an open-addressing
+// table of entries, a fraction of the size of a node-based map for a big catalogue.
+class TFirstEntries {
+public:
+    explicit TFirstEntries(std::size_t entries) : slots_(std::bit_ceil(std::max<std::size_t>(2 * entries, 16)), nullptr) {}
+
+    // The first entry seen so far with entry's key; entry itself when there was none.
+    const TIniEntry& Of(const TIniParse& parse, const TIniEntry& entry)
+    {
+        const std::string_view key = parse.Raw(entry.keyBegin, entry.keyEnd);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = AsciiCaseHash(key) & mask;; at = (at + 1) & mask) {
+            if (!slots_[at])
+                return *(slots_[at] = &entry);
+            if (EqualIgnoringAsciiCase(parse.Raw(slots_[at]->keyBegin, slots_[at]->keyEnd), key))
+                return *slots_[at];
+        }
+    }
+
+private:
+    std::vector<const TIniEntry*> slots_;
+};
+
 } // namespace
 
 // ---- TIniFile ---------------------------------------------------------------------------------
@@ -734,11 +751,10 @@ void TIniFile::ReadSectionValues(const std::string& section,
     if (!found)
         return;
     // A repeated key reads as its first entry.
-    std::unordered_map<std::string_view, const TIniEntry*, AsciiCaseHash, AsciiCaseEqual> first;
-    first.reserve(found->entries.size());
+    TFirstEntries first(found->entries.size());
     for (const TIniEntry& entry : found->entries) {
-        const TIniEntry* valueEntry = first.try_emplace(parse.Raw(entry.keyBegin, entry.keyEnd), &entry).first->second;
-        const auto [valueBegin, valueEnd] = parse.ValueRange(*valueEntry);
+        const TIniEntry& valueEntry = first.Of(parse, entry);
+        const auto [valueBegin, valueEnd] = parse.ValueRange(valueEntry);
         if (parse.windows1252)
             visit(parse.Key(entry), parse.Text(valueBegin, valueEnd));
         else
@@ -791,12 +807,8 @@ void TIniFile::WriteValues(const std::vector<TIniValue>& values)
         parse_.reset();
         throw WriteError(fileName_);
     }
-    auto written = std::make_unique<TIniParse>();
-    written->bytes = *bytes;
-    written->Parse();
-    if (::stat(target.c_str(), &info) == 0)
-        written->stamp = StampOf(info);
-    parse_ = std::move(written);
+    // The next read parses the new file; the last write at exit is followed by none.
+    parse_.reset();
 }
 
 const char* BoolText(bool value)
