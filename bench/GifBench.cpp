@@ -8,6 +8,7 @@
 // the median of several runs (default 9; the small screenshots run 20 times as often). Decoding
 // is the whole LoadFromFile (with the row hook set to a no-op) against DGifOpenFileName +
 // DGifSlurp + DGifCloseFile, both from the page cache, run alternately, timed in thread CPU time.
+#include "BenchImages.h"
 #include "Classes.h"
 #include "GifUnit.h"
 #include "GiflibWriter.h"
@@ -21,6 +22,8 @@
 #include <random>
 #include <unistd.h>
 
+using benchimages::Noise;
+using benchimages::PhotoLike;
 using giftest::TGiflibFrame;
 
 namespace {
@@ -57,29 +60,6 @@ std::pair<double, double> MedianSecondsSideBySide(int runs, const std::function<
         b.push_back(Seconds(second));
     }
     return {Median(a), Median(b)};
-}
-
-// A smooth picture with grain, quantised to 256 levels: long but not endless runs.
-std::vector<std::uint8_t> PhotoLike(int width, int height)
-{
-    std::mt19937 random(1);
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const double value = 128 + 60 * std::sin(x / 300.0) * std::cos(y / 170.0) + 50 * std::sin((x + y) / 900.0) +
-                                 static_cast<int>(random() % 5) - 2;
-            pixels[static_cast<std::size_t>(y) * width + x] = static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
-        }
-    return pixels;
-}
-
-std::vector<std::uint8_t> Noise(int width, int height)
-{
-    std::mt19937 random(2);
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height);
-    for (auto& pixel : pixels)
-        pixel = static_cast<std::uint8_t>(random());
-    return pixels;
 }
 
 // An arcade screenshot: flat background, tiles, sprites and a score line in a few dozen colours.

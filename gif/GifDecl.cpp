@@ -33,17 +33,6 @@ bool TByteBuffer::Reserve(std::size_t bytes)
     return true;
 }
 
-void TByteBuffer::ShrinkToFit()
-{
-    if (Capacity == static_cast<std::size_t>(TotalSize) || TotalSize == 0)
-        return;
-    if (auto* shrunk = static_cast<std::uint8_t*>(std::realloc(Data.get(), static_cast<std::size_t>(TotalSize)))) {
-        Data.release();
-        Data.reset(shrunk);
-        Capacity = static_cast<std::size_t>(TotalSize);
-    }
-}
-
 std::string TByteBuffer::GetBlock(std::int32_t n) const
 {
     if (n < 1 || n > BlockCount())

@@ -118,8 +118,6 @@ public:
     // Makes room for `bytes` more bytes at once (false when refused); memory that is never filled
     // is never touched.
     bool Reserve(std::size_t bytes);
-    // Gives back the room that Reserve made and no block used.
-    void ShrinkToFit();
 
     // Copy of block n, counted from 1.
     std::string GetBlock(std::int32_t n) const;

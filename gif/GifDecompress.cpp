@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/mman.h>
 #include <utility>
 
 namespace {
@@ -41,23 +42,37 @@ inline std::uint64_t LiteralEntry(std::uint32_t literal)
     return LengthOne | byte << 32 | byte << 40;
 }
 
-// The bits of the image data, least significant bit first, read from its one contiguous run of
-// bytes: in words while 8 bytes are left, then byte by byte. The decoder keeps this state in
-// locals (in registers, that is) and hands it over by value.
+// The bits of the image data, least significant bit first, read from runs of bytes: in words
+// while 8 bytes of the run are left, then byte by byte, on into the next run. The decoder keeps
+// this state in locals (in registers, that is) and hands it over by value.
 struct TBitState {
     const std::uint8_t* Next;    // next byte to fetch
-    const std::uint8_t* WordEnd; // from here on fewer than 8 bytes are left
+    const std::uint8_t* WordEnd; // from here on fewer than 8 bytes of the run are left
+    const std::uint8_t* End;     // end of the run
     std::uint64_t Bits;          // fetched bits not yet used, lowest first
     int Count;                   // number of those bits
 };
 
+const std::uint8_t* WordEndOf(const std::uint8_t* begin, const std::uint8_t* end)
+{
+    return end - begin >= 8 ? end - 7 : begin;
+}
+
 // The data ran out before the end code; Decompress decides whether that ends the image.
 struct TDataEnded {};
 
-// Fills the bit buffer byte by byte near the end of the data.
-[[gnu::noinline]] TBitState RefillSlowly(TBitState state, const std::uint8_t* end, int width)
+// Fills the bit buffer byte by byte near the end of a run, entering the next runs as needed.
+[[gnu::noinline]] TBitState RefillSlowly(TBitState state, TCompressedSource& source, int width)
 {
-    while (state.Count <= 56 && state.Next < end) {
+    while (state.Count <= 56) {
+        if (state.Next == state.End) {
+            if (!source.NextRun(state.Next, state.End))
+                break;
+            state.WordEnd = WordEndOf(state.Next, state.End);
+            if (state.Count >= width && state.Next < state.WordEnd)
+                break; // words again
+            continue;
+        }
         state.Bits |= static_cast<std::uint64_t>(*state.Next++) << state.Count;
         state.Count += 8;
     }
@@ -68,7 +83,7 @@ struct TDataEnded {};
 
 // Reads one code outside the decoder's inner loop; the bit state goes in and out by value, so
 // that the decoder's locals never have their address taken.
-[[gnu::noinline]] std::pair<std::uint32_t, TBitState> ReadCodeOutOfLine(TBitState state, const std::uint8_t* end, int width)
+[[gnu::noinline]] std::pair<std::uint32_t, TBitState> ReadCodeOutOfLine(TBitState state, TCompressedSource& source, int width)
 {
     if (state.Count < width) {
         if (state.Next < state.WordEnd) {
@@ -78,7 +93,7 @@ struct TDataEnded {};
             state.Next += (63 - state.Count) >> 3;
             state.Count |= 56;
         } else {
-            state = RefillSlowly(state, end, width);
+            state = RefillSlowly(state, source, width);
         }
     }
     const auto code = static_cast<std::uint32_t>(state.Bits) & ((1u << width) - 1);
@@ -121,21 +136,17 @@ public:
         MatrixRows = std::min(Height, pixels.Rows);
     }
 
-    void Decompress()
+    void Decompress(TCompressedSource& source)
     {
-        const int minCodeSize = Image.MinCodeSize;
-        if (minCodeSize < 2 || minCodeSize > 9)
-            throw EGifException("Bad code Size");
-        Image.CompressedData->Rewind(); // the buffer's error when there is no data at all
         try {
-            Run(minCodeSize);
+            Run(source);
             DropPartialRow(); // an end code before the last row is complete
         } catch (const TDataEnded&) {
             // Data that ends without the end code after the last pixel ends the image; data that
             // ends before stays an error.
             if (Width == 0 || Height == 0 || RowsStored < Height) {
                 DropPartialRow();
-                RaiseListIndexError(Image.CompressedData->BlockCount());
+                RaiseListIndexError(source.BlockCount());
             }
         } catch (...) {
             DropPartialRow();
@@ -147,16 +158,16 @@ private:
     // The hot state lives in locals: the byte stores into the row would otherwise force every
     // member to be reloaded after each pixel. Clear codes, end codes and the full table leave the
     // inner loop, which handles plain codes only.
-    void Run(int minCodeSize)
+    void Run(TCompressedSource& source)
     {
+        const int minCodeSize = Image.MinCodeSize;
         const std::uint32_t clearCode = 1u << minCodeSize;
         const std::uint32_t endCode = clearCode + 1;
         for (std::uint32_t literal = 0; literal < clearCode; ++literal)
             StoreEntry(literal, LiteralEntry(literal));
-        const TByteBuffer& data = *Image.CompressedData;
-        const std::uint8_t* next = data.Bytes();
-        const std::uint8_t* const end = next + data.TotalSize;
-        const std::uint8_t* const wordEnd = data.TotalSize >= 8 ? end - 7 : next;
+        const std::uint8_t* next = nullptr;
+        const std::uint8_t* end = nullptr;
+        const std::uint8_t* wordEnd = nullptr;
         std::uint64_t bits = 0;
         int count = 0;
         int codeSize = minCodeSize + 1;
@@ -166,9 +177,9 @@ private:
         // A stream that does not start with a clear code is read as if it did.
         std::uint32_t code;
         {
-            const auto [first, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, end, codeSize);
+            const auto [first, state] = ReadCodeOutOfLine({next, wordEnd, end, bits, count}, source, codeSize);
             code = first;
-            next = state.Next, bits = state.Bits, count = state.Count;
+            next = state.Next, wordEnd = state.WordEnd, end = state.End, bits = state.Bits, count = state.Count;
         }
         for (;;) {
             if (code == endCode)
@@ -177,9 +188,9 @@ private:
             std::uint32_t freeCode = endCode + 1;
             if (code == clearCode) {
                 do { // a run of clear codes acts as one
-                    const auto [read, state] = ReadCodeOutOfLine({next, wordEnd, bits, count}, end, codeSize);
+                    const auto [read, state] = ReadCodeOutOfLine({next, wordEnd, end, bits, count}, source, codeSize);
                     code = read;
-                    next = state.Next, bits = state.Bits, count = state.Count;
+                    next = state.Next, wordEnd = state.WordEnd, end = state.End, bits = state.Bits, count = state.Count;
                 } while (code == clearCode);
                 if (code == endCode)
                     throw EGifException("Bad code");
@@ -205,10 +216,8 @@ private:
                         next += (63 - count) >> 3;
                         count |= 56;
                     } else {
-                        const TBitState state = RefillSlowly({next, wordEnd, bits, count}, end, codeSize);
-                        next = state.Next;
-                        bits = state.Bits;
-                        count = state.Count;
+                        const TBitState state = RefillSlowly({next, wordEnd, end, bits, count}, source, codeSize);
+                        next = state.Next, wordEnd = state.WordEnd, end = state.End, bits = state.Bits, count = state.Count;
                     }
                 }
                 code = static_cast<std::uint32_t>(bits) & ((1u << codeSize) - 1);
@@ -263,16 +272,16 @@ private:
                 if (freeCode == TableSize) [[unlikely]] {
                     // The table is full: the encoder may go on without a clear code, and codes
                     // then stand for their strings without making entries.
-                    TBitState state{next, wordEnd, bits, count};
+                    TBitState state{next, wordEnd, end, bits, count};
                     for (;;) {
-                        const auto [read, after] = ReadCodeOutOfLine(state, end, codeSize);
+                        const auto [read, after] = ReadCodeOutOfLine(state, source, codeSize);
                         state = after;
                         code = read;
                         if (code - clearCode <= 1)
                             break;
                         out = EmitAcrossRows(code, static_cast<std::int32_t>(EntryLength(LoadEntry(code))), out);
                     }
-                    next = state.Next, bits = state.Bits, count = state.Count;
+                    next = state.Next, wordEnd = state.WordEnd, end = state.End, bits = state.Bits, count = state.Count;
                     rowEnd = RowStart + Width;
                     break;
                 }
@@ -323,12 +332,28 @@ private:
     {
         if (row < MatrixRows) {
             RowStart = Image.Pixels->Items->Memory() + static_cast<std::ptrdiff_t>(row) * Width;
+            if (RowStart + Width > PopulatedEnd)
+                PopulateFrom(RowStart);
         } else {
             if (!Spare)
                 Spare = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(Width));
             RowStart = Spare.get();
         }
         return RowStart;
+    }
+
+    // Fresh pages are made present a megabyte at a time (all at once for an interlaced image,
+    // whose first pass reaches every part of it): far cheaper than a fault on every page.
+    [[gnu::noinline]] void PopulateFrom(std::uint8_t* at)
+    {
+        constexpr std::uintptr_t PageSize = 4096;
+        constexpr std::size_t Chunk = std::size_t{1} << 20;
+        std::uint8_t* const matrixEnd = Image.Pixels->Items->Memory() + Image.Pixels->Items->Size;
+        std::uint8_t* const start = reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(at) & ~(PageSize - 1));
+        std::uint8_t* const end = Image.Interlaced ? matrixEnd : std::min(matrixEnd, std::max(at + Width, start + Chunk));
+        if (end - start >= static_cast<std::ptrdiff_t>(Chunk) || Image.Interlaced)
+            madvise(start, static_cast<std::size_t>(end - start), MADV_POPULATE_WRITE); // a hint: failure is harmless
+        PopulatedEnd = end;
     }
 
     // Rows go into the matrix only complete: a row cut short by an early end or an error is
@@ -352,6 +377,7 @@ private:
     const std::int32_t Height;
     std::int32_t MatrixRows = 0;  // rows of the image that the matrix holds
     std::uint8_t* RowStart = nullptr; // the row being filled, in the matrix or the spare row
+    std::uint8_t* PopulatedEnd = nullptr; // the matrix is present up to here
     std::unique_ptr<std::uint8_t[]> Spare;
     std::int32_t Row = 0;        // 0-based image row now being filled
     std::int32_t Pass = 1;       // interlace pass, 1 to 4 (5 once pass 4 is over)
@@ -366,6 +392,39 @@ private:
 
 void TGifSubImage::Decompress()
 {
+    CheckMinCodeSize();
+    CompressedData->Rewind(); // the buffer's error when there is no data at all
+    // The whole buffer as one run.
+    class TBufferSource : public TCompressedSource {
+    public:
+        explicit TBufferSource(const TByteBuffer& data) : data_(data) {}
+        bool NextRun(const std::uint8_t*& begin, const std::uint8_t*& end) override
+        {
+            if (given_)
+                return false;
+            given_ = true;
+            begin = data_.Bytes();
+            end = begin + data_.TotalSize;
+            return true;
+        }
+        std::int32_t BlockCount() const override { return data_.BlockCount(); }
+
+    private:
+        const TByteBuffer& data_;
+        bool given_ = false;
+    } source(*CompressedData);
+    Decompress(source);
+}
+
+void TGifSubImage::Decompress(TCompressedSource& source)
+{
+    CheckMinCodeSize();
     TLzwDecoder decoder(*this);
-    decoder.Decompress();
+    decoder.Decompress(source);
+}
+
+void TGifSubImage::CheckMinCodeSize() const
+{
+    if (MinCodeSize < 2 || MinCodeSize > 9)
+        throw EGifException("Bad code Size");
 }

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace {
 
@@ -138,16 +137,66 @@ std::uint8_t BitsForColorCount(std::uint16_t colorCount)
     throw EGifException("Number of colors must be 2, 4, 8, 16 or 256");
 }
 
-// Bytes from the current position to the end of the file; 0 when unknown (a stream in memory).
-std::size_t BytesLeft(std::FILE* file)
-{
-    struct stat status {};
-    const int descriptor = fileno(file);
-    const off_t position = descriptor < 0 ? -1 : ftello(file);
-    if (position < 0 || fstat(descriptor, &status) != 0 || status.st_size <= position)
-        return 0;
-    return static_cast<std::size_t>(status.st_size - position);
-}
+// An image's data sub-blocks, read into a buffer of its own and handed out as runs of whole
+// blocks.
+class TSubBlockReader : public TCompressedSource {
+public:
+    explicit TSubBlockReader(std::FILE* file) : file_(file) {}
+
+    bool NextRun(const std::uint8_t*& begin, const std::uint8_t*& end) override
+    {
+        std::size_t size = 0;
+        while (!ended_ && size + 255 <= sizeof buffer_) {
+            const std::uint8_t length = Read(nullptr, 0);
+            if (length == 0)
+                break;
+            Read(buffer_ + size, length);
+            size += length;
+            ++blocks_;
+        }
+        begin = buffer_;
+        end = buffer_ + size;
+        return size > 0;
+    }
+
+    std::int32_t BlockCount() const override { return blocks_; }
+
+    // Reads the blocks that the decoder did not take, up to and with the terminator; nothing
+    // more once a read has failed.
+    void SkipRest()
+    {
+        while (!ended_ && !failed_) {
+            const std::uint8_t length = Read(nullptr, 0);
+            if (length != 0)
+                Read(buffer_, length);
+        }
+    }
+
+private:
+    // Reads `count` bytes into `into`, or with count 0 one length byte (the terminator ends the
+    // data); a failed read is remembered.
+    std::uint8_t Read(std::uint8_t* into, std::size_t count)
+    {
+        try {
+            if (count > 0) {
+                ReadExact(file_, into, count);
+                return 0;
+            }
+            const std::uint8_t length = ReadByte(file_);
+            ended_ = length == 0;
+            return length;
+        } catch (...) {
+            failed_ = true;
+            throw;
+        }
+    }
+
+    std::FILE* file_;
+    bool ended_ = false;
+    bool failed_ = false;
+    std::int32_t blocks_ = 0;
+    std::uint8_t buffer_[1 << 16];
+};
 
 void CheckPixelLimits(const TImageDescriptor& descriptor, std::int64_t filePixelsLeft)
 {
@@ -231,7 +280,6 @@ void TGifSubImage::ReadImage(std::FILE* file, std::int64_t filePixelsLeft)
     ReadLocalColorTable(file);
     Pixels = std::make_unique<TByteArray2D>(ImageDescriptor.ImageWidth, ImageDescriptor.ImageHeight);
     ReadImageData(file);
-    Decompress();
 }
 
 void TGifSubImage::ReadImageDescriptor(std::FILE* file)
@@ -248,19 +296,20 @@ void TGifSubImage::ReadLocalColorTable(std::FILE* file)
         ReadColors(file, LocalColorTable);
 }
 
+// The data is decoded while its sub-blocks are read, so that it is never held whole in memory.
+// What the file says still comes first: after a decoding error the rest of the data is read, and
+// a file that ends inside it fails as such.
 void TGifSubImage::ReadImageData(std::FILE* file)
 {
     MinCodeSize = ReadByte(file);
-    // The data takes at most the rest of the file: room for it at once, then the blocks go
-    // straight into place.
-    CompressedData->Reserve(BytesLeft(file));
-    for (;;) {
-        const std::uint8_t length = ReadByte(file);
-        if (length == 0)
-            break;
-        ReadExact(file, CompressedData->AppendBlock(length), length);
+    TSubBlockReader source(file);
+    try {
+        Decompress(source);
+    } catch (const Exception&) {
+        source.SkipRest();
+        throw;
     }
-    CompressedData->ShrinkToFit();
+    source.SkipRest(); // anything after the end code
 }
 
 // ---- TGifFile --------------------------------------------------------------------------------

@@ -18,6 +18,16 @@ struct TFileCloser {
 };
 using TFileHandle = std::unique_ptr<std::FILE, TFileCloser>;
 
+// The compressed bytes of one image, handed to the decoder run after run.
+class TCompressedSource {
+public:
+    virtual ~TCompressedSource() = default;
+    // The next run of bytes; false once the data has ended.
+    virtual bool NextRun(const std::uint8_t*& begin, const std::uint8_t*& end) = 0;
+    // The number of data sub-blocks, named by the error for data that ends too early.
+    virtual std::int32_t BlockCount() const = 0;
+};
+
 class TBitmap;
 class TMemoryStream;
 class TGifFile;
@@ -37,7 +47,10 @@ public:
     // Refuses an image over MaxImagePixels, or over what the file may still hold, before its
     // pixel matrix is allocated.
     void ReadImage(std::FILE* file, std::int64_t filePixelsLeft = MaxFilePixels);
+    // Decodes CompressedData into Pixels.
     void Decompress();
+    // Decodes the bytes of `source` into Pixels.
+    void Decompress(TCompressedSource& source);
     void EncodeImageFlags();
     void DecodeImageFlags();
 
@@ -56,6 +69,7 @@ private:
     void ReadImageDescriptor(std::FILE* file);
     void ReadLocalColorTable(std::FILE* file);
     void ReadImageData(std::FILE* file);
+    void CheckMinCodeSize() const;
 };
 
 using TSubImageList = std::vector<std::unique_ptr<TGifSubImage>>;

@@ -248,6 +248,20 @@ TEST_F(Reader, DecodingErrorsPassThroughAndDropTheImage)
               "Bad code Size");
 }
 
+TEST_F(Reader, FileEndingInsideTheImageDataIsReportedBeforeItsDecodingErrors)
+{
+    // A code above the next free code in the first sub-block, the file cut in the second one.
+    const std::string badCode = giftest::TCodePacker().Put(4, 3).Put(1, 3).Put(7, 3).Bytes();
+    const std::string cut = TwoColorFile().ImageDescriptor(4, 1).Byte(2).Byte(static_cast<std::uint8_t>(badCode.size()))
+                                .Raw(badCode).Byte(10).Raw("abc").Bytes();
+    EXPECT_EQ(Load<EInOutError>(cut), "Lesen nach Dateiende (EOF)");
+    EXPECT_EQ(Load<EInOutError>(TwoColorFile().ImageDescriptor(1, 1).Byte(11).Byte(5).Raw("ab").Bytes()),
+              "Lesen nach Dateiende (EOF)");
+    // Complete, the same data fails with its decoding error.
+    EXPECT_EQ(Load<EGifException>(TwoColorFile().ImageDescriptor(4, 1).Byte(2).Raw(giftest::SubBlocks(badCode)).Bytes()),
+              "Bad code");
+}
+
 TEST_F(Reader, FileIsOpenedReadOnlyAndNotInheritedByChildProcesses)
 {
     const std::string path = WriteTempFile("readonly.gif", TwoColorFile().Image(2, 2, 2, 0, 2).Trailer().Bytes());
