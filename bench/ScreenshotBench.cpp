@@ -1,0 +1,170 @@
+// Screenshot switch: from a selection change in the game list to the new picture in the preview
+// control, as the program does it (read and decode the GIF, convert it, hand it to the control),
+// for 256-colour photograph-like screenshots of 640x480 and 1024x768. Beside it, Qt's own GIF
+// reader handing its picture to the same control.
+//
+//   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKABINEX_BENCH=ON
+//   cmake --build build-bench --target ScreenshotBench && build-bench/ScreenshotBench [processes]
+//
+// Every figure is the median over fresh processes (default 15 per size and side, run
+// alternately): each starts the main window on a program directory whose first game shows one
+// screenshot, then times the switch to the second game, whose screenshot is another file of the
+// same size. A warm process that reloaded one file would reuse the memory of the last load and
+// hide the cost of touching fresh pages. Times are the thread's CPU time (user and kernel, so the
+// page faults count): with other jobs on the machine it is far steadier than the wall clock, and
+// the work waits for nothing but memory, the files being in the page cache.
+#include "Application.h"
+#include "BenchImages.h"
+#include "Controls.h"
+#include "GifUnit.h"
+#include "GiflibWriter.h"
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QImageReader>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TSize {
+    int width, height;
+};
+constexpr TSize Sizes[] = {{640, 480}, {1024, 768}};
+
+std::string SizeName(TSize size)
+{
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+void WriteScreenshot(const fs::path& path, TSize size, int seed)
+{
+    std::vector<std::uint8_t> pixels = benchimages::PhotoLike(size.width, size.height);
+    for (auto& pixel : pixels)
+        pixel = static_cast<std::uint8_t>(pixel + seed); // a different file, the same kind of picture
+    giftest::TGiflibFrame frame;
+    frame.width = size.width;
+    frame.height = size.height;
+    frame.pixels = std::move(pixels);
+    giftest::WriteGifWithGiflib(path.string(), size.width, size.height, giftest::Palette(256, seed), {frame});
+}
+
+// A program directory per size: games "first" and "second", each with its screenshot.
+void BuildProgramDir(const fs::path& root, TSize size)
+{
+    fs::create_directories(root / "scrshots");
+    std::ofstream(root / "kabinex.ini") << "[path]\nemudir=" << (root / "emu").string() << "/\n"
+                                        << "[games]\nfirst=First game\nsecond=Second game\n";
+    WriteScreenshot(root / "scrshots" / "first.gif", size, 0);
+    WriteScreenshot(root / "scrshots" / "second.gif", size, 17);
+    WriteScreenshot(root / "scrshots" / "notavail.gif", {16, 16}, 3);
+}
+
+double ThreadMilliseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) * 1e-6;
+}
+
+double MillisecondsOf(const auto& action)
+{
+    const double start = ThreadMilliseconds();
+    action();
+    return ThreadMilliseconds() - start;
+}
+
+// In the child: the program's main window, showing the first game, switches to the second.
+double KabinexSwitch(const fs::path& programDir)
+{
+    fs::current_path(programDir);
+    SetGifMessageHook(ProcessMessages); // as the program sets it
+    TForm1 form;
+    form.GameDescsClick();
+    return MillisecondsOf([&] { form.GameDescs->setCurrentRow(1); });
+}
+
+// In the child: the same control, fed by Qt's GIF reader.
+double QtReaderSwitch(const fs::path& programDir)
+{
+    TImage control;
+    control.resize(273, 193);
+    control.SetCenter(true);
+    const auto show = [&](const char* game) {
+        QImageReader reader(QString::fromStdString((programDir / "scrshots" / game).string()), "gif");
+        control.SetPicture(reader.read());
+    };
+    show("first.gif");
+    return MillisecondsOf([&] { show("second.gif"); });
+}
+
+int Child(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const std::string side = argv[2];
+    const double ms = side == "kabinex" ? KabinexSwitch(argv[3]) : QtReaderSwitch(argv[3]);
+    std::printf("%.4f\n", ms);
+    return 0;
+}
+
+double RunChild(const std::string& self, const std::string& side, const fs::path& programDir)
+{
+    const std::string command = "'" + self + "' --child " + side + " '" + programDir.string() + "'";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    double ms = -1;
+    if (pipe == nullptr || std::fscanf(pipe, "%lf", &ms) != 1)
+        ms = -1;
+    if (pipe != nullptr && pclose(pipe) != 0)
+        ms = -1;
+    if (ms < 0) {
+        std::fprintf(stderr, "child %s failed\n", side.c_str());
+        std::exit(1);
+    }
+    return ms;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 4 && std::string(argv[1]) == "--child")
+        return Child(argc, argv);
+
+    const int processes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
+    QCoreApplication app(argc, argv);
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const bool qtReadsGif = QImageReader::supportedImageFormats().contains("gif");
+    QTemporaryDir dir;
+    for (TSize size : Sizes) {
+        const fs::path programDir = fs::path(dir.path().toStdString()) / SizeName(size);
+        BuildProgramDir(programDir, size);
+        std::vector<double> kabinex, peer;
+        for (int run = 0; run < processes; ++run) {
+            kabinex.push_back(RunChild(self, "kabinex", programDir));
+            if (qtReadsGif)
+                peer.push_back(RunChild(self, "qt", programDir));
+        }
+        std::printf("%s: %.1f ms\n", SizeName(size).c_str(), Median(kabinex));
+        if (qtReadsGif)
+            std::printf("%s (Qt's GIF reader): %.1f ms\n", SizeName(size).c_str(), Median(peer));
+        std::fflush(stdout);
+    }
+    return 0;
+}
