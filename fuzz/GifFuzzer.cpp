@@ -14,8 +14,9 @@ extern "C" const char* __asan_default_options()
 
 namespace {
 
-// Bitmaps of images up to this many pixels are written: bigger ones would only measure memory.
-constexpr std::int64_t MaxBitmapPixels = std::int64_t{1} << 20;
+// Bitmaps of images up to this many pixels are written: bigger ones take the same code and would
+// only measure the allocator.
+constexpr std::int64_t MaxBitmapPixels = std::int64_t{1} << 15;
 
 void CheckBitmaps(const TGifFile& gif)
 {

@@ -195,7 +195,7 @@ private:
     bool ended_ = false;
     bool failed_ = false;
     std::int32_t blocks_ = 0;
-    std::uint8_t buffer_[1 << 16];
+    std::uint8_t buffer_[1 << 14];
 };
 
 void CheckPixelLimits(const TImageDescriptor& descriptor, std::int64_t filePixelsLeft)
