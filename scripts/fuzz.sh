@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the GIF fuzz target with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
-# in build-fuzz and runs it for about a minute (or $1 seconds) on a copy of fuzz/corpus.
+# in build-fuzz (or $KABINEX_FUZZ_DIR) and runs it for about a minute (or $1 seconds) on a copy of
+# fuzz/corpus and fuzz/regressions.
 # Exits non-zero on any finding: crash, sanitizer report, leak, timeout or running out of memory.
 # The input that caused it is left in the build directory (crash-*, leak-*, timeout-*, oom-*);
 # once fixed, it goes into fuzz/regressions, which the GIF tests load and every run starts from.
