@@ -11,9 +11,11 @@
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target startup_bench peer_launcher kabinex
 //   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/startup_bench build-bench/kabinex build-bench/peer_launcher [-r RUNS] [N ...]
+// Further programs (an older kabinex, say) join the alternation.
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -205,7 +207,7 @@ struct Series {
     }
     void Print(const char* name, int games) const
     {
-        std::printf("%8d %-8s start %8.1f ms   quit %8.1f ms   peak %7.1f MB%s\n", games, name, Median(start),
+        std::printf("%8d %-16s start %8.1f ms   quit %8.1f ms   peak %7.1f MB%s\n", games, name, Median(start),
                     Median(quit), Median(peak), unwritten ? "   (setting NOT written in some runs)" : "");
     }
 };
@@ -214,19 +216,21 @@ struct Series {
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s KABINEX PEER [-r RUNS] [GAMES ...]\n", argv[0]);
-        return 2;
-    }
-    const std::string kabinex = fs::absolute(argv[1]).string();
-    const std::string peer = fs::absolute(argv[2]).string();
-    int runs = 7;
+    // Programs and sizes may come in any order: a number is a catalogue size.
+    std::vector<std::string> programs;
     std::vector<int> sizes;
-    for (int i = 3; i < argc; ++i) {
+    int runs = 7;
+    for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-r") == 0 && i + 1 < argc)
             runs = std::atoi(argv[++i]);
-        else
+        else if (std::isdigit(static_cast<unsigned char>(argv[i][0])))
             sizes.push_back(std::atoi(argv[i]));
+        else
+            programs.push_back(fs::absolute(argv[i]).string());
+    }
+    if (programs.size() < 2) {
+        std::fprintf(stderr, "usage: %s KABINEX PEER [MORE PROGRAMS] [-r RUNS] [GAMES ...]\n", argv[0]);
+        return 2;
     }
     if (sizes.empty())
         sizes = {40000, 100000};
@@ -235,13 +239,12 @@ int main(int argc, char** argv)
     for (const int games : sizes) {
         const fs::path dir = fs::temp_directory_path() / ("kabinex-startup-bench-" + std::to_string(games));
         const std::string ini = BuildProgramDir(dir, games);
-        Series ours, theirs;
-        for (int run = 0; run < runs; ++run) {
-            ours.Add(bench.Run(kabinex, dir, ini));
-            theirs.Add(bench.Run(peer, dir, ini));
-        }
-        ours.Print("kabinex", games);
-        theirs.Print("peer", games);
+        std::vector<Series> series(programs.size());
+        for (int run = 0; run < runs; ++run)
+            for (std::size_t p = 0; p < programs.size(); ++p)
+                series[p].Add(bench.Run(programs[p], dir, ini));
+        for (std::size_t p = 0; p < programs.size(); ++p)
+            series[p].Print(fs::path(programs[p]).filename().c_str(), games);
         std::fflush(stdout);
     }
     return 0;

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <chrono>
 #include <algorithm>
+#include <bit>
+#include <functional>
+#include <string_view>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -146,10 +149,25 @@ void TSubdirectories::List() const
     }
     if (n < 0)
         return; // the listing broke off: every name is opened instead
-    candidates_.reserve(starts.size());
-    for (const std::size_t start : starts)
-        candidates_.emplace(names_.data() + start);
+    slots_.assign(std::bit_ceil(std::max<std::size_t>(2 * starts.size(), 16)), 0);
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::size_t start : starts) {
+        std::size_t at = std::hash<std::string_view>{}(names_.data() + start) & mask;
+        while (slots_[at] != 0)
+            at = (at + 1) & mask;
+        slots_[at] = start + 1;
+    }
     listed_ = true;
+}
+
+bool TSubdirectories::Listed(std::string_view name) const
+{
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = std::hash<std::string_view>{}(name) & mask; slots_[at] != 0; at = (at + 1) & mask) {
+        if (name == names_.data() + slots_[at] - 1)
+            return true;
+    }
+    return false;
 }
 
 TSubdirectories::~TSubdirectories()
@@ -164,7 +182,7 @@ int TSubdirectories::CountEntries(const std::string& name, int limit) const
         return 0;
     if (++lookups_ == ListAfter)
         List();
-    if (listed_ && !candidates_.contains(name))
+    if (listed_ && !Listed(name))
         return 0;
     const int fd = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)

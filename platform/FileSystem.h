@@ -5,7 +5,6 @@
 #include <limits>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -52,8 +51,11 @@ private:
     int fd_;
     mutable int lookups_ = 0;
     mutable bool listed_ = false;
+    bool Listed(std::string_view name) const;
+
     mutable std::string names_; // the listed names, each ended by a NUL
-    mutable std::unordered_set<std::string_view> candidates_;
+    // Open addressing over names_: each slot a name's offset + 1 (0: empty).
+    mutable std::vector<std::size_t> slots_;
 };
 
 // True for an existing regular file (following links), false for directories and the rest.
