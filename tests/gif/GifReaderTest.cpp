@@ -262,6 +262,21 @@ TEST_F(Reader, FileEndingInsideTheImageDataIsReportedBeforeItsDecodingErrors)
               "Bad code");
 }
 
+TEST_F(Reader, ImageDataWithoutEndCodeEndsTheImageOnceAllItsPixelsAreThere)
+{
+    // Two frames of 2 x 2 whose data stops after the fourth pixel; the second frame still loads.
+    const std::string codes = giftest::TCodePacker().Put(4, 3).Put(1, 3).Put(0, 3).Put(1, 3).Put(0, 3).Bytes();
+    TGifBuilder file = TwoColorFile();
+    for (int frame = 0; frame < 2; ++frame)
+        file.ImageDescriptor(2, 2).Byte(2).Raw(giftest::SubBlocks(codes));
+    ASSERT_EQ(Load(file.Trailer().Bytes()), "");
+    ASSERT_EQ(gif.SubImages.size(), 2u);
+    EXPECT_THAT(AllPixels(*gif.SubImages[1]), ElementsAre(1, 0, 1, 0));
+    // A 3 x 2 image is one row short and fails as before, with the number of its blocks.
+    const std::string tooFew = TwoColorFile().ImageDescriptor(3, 2).Byte(2).Raw(giftest::SubBlocks(codes)).Trailer().Bytes();
+    EXPECT_EQ(Load<EStringListError>(tooFew), "Der Index der Liste überschreitet das Maximum (1)");
+}
+
 TEST_F(Reader, FileIsOpenedReadOnlyAndNotInheritedByChildProcesses)
 {
     const std::string path = WriteTempFile("readonly.gif", TwoColorFile().Image(2, 2, 2, 0, 2).Trailer().Bytes());
