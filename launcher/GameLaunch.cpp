@@ -6,6 +6,7 @@
 #include "FileSystem.h"
 #include "Forms.h"
 #include "Screen.h"
+#include "SysUtils.h"
 #include "Unit1.h"
 #include "ZipDirectory.h"
 
@@ -124,7 +125,12 @@ std::optional<TExtraction> TGameLauncher::Extract(const TLaunchRequest& request,
 
     window_.SetCaption(ExtractingCaption);
     TCaptionBack captionBack{window_};
-    SaveCleanupRecord(extraction.recordPath, extraction.record);
+    try {
+        SaveCleanupRecord(extraction.recordPath, extraction.record);
+    } catch (const EInOutError&) {
+        // Without the record a Kabinex that ends during the run would leave the files for good.
+        throw Exception("nach " + extraction.recordPath + " kann nicht geschrieben werden");
+    }
     TUndoUnlessKept undo(extraction);
 
     WriteOwnFile(lockFile, {});

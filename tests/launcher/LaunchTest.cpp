@@ -174,6 +174,23 @@ TEST_F(LaunchTest, LockAndScriptLinksAreReplacedNotFollowed)
     EXPECT_FALSE(fs::exists(fs::symlink_status(emu + "/lockfile.$$$")));
 }
 
+TEST_F(LaunchTest, NoExtractionWithoutItsRecordOnDisk)
+{
+    root.Write("state-is-a-file", "");
+    setenv("XDG_STATE_HOME", (root / "state-is-a-file").c_str(), 1);
+    MakeZip("ninja", {"a", "b", "c", "d", "e"});
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].startsWith(QString::fromStdString("nach " + root / "state-is-a-file/kabinex/")));
+    EXPECT_TRUE(dialogs.errors[0].endsWith(" kann nicht geschrieben werden.")) << dialogs.errors[0].toStdString();
+    EXPECT_FALSE(fs::exists(emu + "/ninja"));
+    EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
+    EXPECT_EQ(form->Caption(), "Kabinex");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(Runs().empty());
+}
+
 TEST_F(LaunchTest, EmulatorThatCannotStartIsReportedAndTheExtractionUndone)
 {
     fs::remove(emu + "/mave");
