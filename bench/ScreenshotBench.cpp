@@ -87,7 +87,7 @@ double MillisecondsOf(const auto& action)
 double KabinexSwitch(const fs::path& programDir)
 {
     fs::current_path(programDir);
-    SetGifMessageHook(ProcessMessages); // as the program sets it
+    SetGifMessageHook(ProcessMessagesNowAndThen); // as the program sets it
     TForm1 form;
     form.GameDescsClick();
     return MillisecondsOf([&] { form.GameDescs->setCurrentRow(1); });

@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     SetApplicationTitle(QStringLiteral("Kabinex"));
     QApplication::setWindowIcon(ApplicationIcon());
     // The window stays live while a big screenshot decodes.
-    SetGifMessageHook(ProcessMessages);
+    SetGifMessageHook(ProcessMessagesNowAndThen);
     SetGifBusyCursorHook([](bool busy) { Screen::SetCursor(busy ? TCursor::HourGlass : TCursor::Default); });
 
     // The progress window exists before the main window, hidden, reachable through ProgressHook.

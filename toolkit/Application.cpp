@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QStyleFactory>
 
@@ -36,4 +37,15 @@ void SetApplicationTitle(const QString& title)
 void ProcessMessages()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void ProcessMessagesNowAndThen()
+{
+    // A pump every 10 ms keeps the window live; more often only adds to the loop's time.
+    constexpr qint64 interval = 10;
+    static QElapsedTimer sinceLastPump;
+    if (sinceLastPump.isValid() && sinceLastPump.elapsed() < interval)
+        return;
+    ProcessMessages();
+    sinceLastPump.start();
 }

@@ -12,3 +12,7 @@ void SetApplicationTitle(const QString& title);
 
 // Dispatches the events that are waiting and returns.
 void ProcessMessages();
+
+// ProcessMessages, unless it ran within the last few milliseconds: for loops that call it very often
+// (once per decoded picture row), where a full pump each time would cost more than the work itself.
+void ProcessMessagesNowAndThen();
