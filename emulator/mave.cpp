@@ -14,6 +14,8 @@
 // ended by a line feed; within each field a backslash is written as \\, a tab as \t, a line feed
 // as \n and a carriage return as \r, so every field can be recovered exactly. The line is written
 // with one append, so several stand-ins recording into the same file do not mix their lines.
+#include "TabFields.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -43,21 +45,6 @@ std::string WorkingDirectory()
     }
     buffer.resize(buffer.find('\0'));
     return buffer;
-}
-
-std::string EscapeField(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-    return out;
 }
 
 bool AppendRecord(const char* file, const std::vector<std::string>& arguments)

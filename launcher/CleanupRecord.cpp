@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 #include "SysUtils.h"
+#include "TabFields.h"
 
 #include <atomic>
 #include <charconv>
@@ -20,56 +21,17 @@ namespace fs = std::filesystem;
 constexpr const char* Header = "kabinex-cleanup 1";
 constexpr const char* RecordSuffix = ".cleanup";
 
-std::string Escape(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string Unescape(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char next = text[++i];
-        out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-    }
-    return out;
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-        fields.push_back(Unescape(line.substr(start, tab - start)));
-    fields.push_back(Unescape(line.substr(start)));
-    return fields;
-}
-
 std::string ProcessLine(const char* tag, const TProcessIdentity& process)
 {
     return std::string(tag) + '\t' + std::to_string(process.pid) + '\t' + std::to_string(process.startTicks) + '\t'
-        + Escape(process.bootId) + '\n';
+        + EscapeField(process.bootId) + '\n';
 }
 
 std::string EntryLines(const char* tag, const TDirectoryState& entries)
 {
     std::string lines;
     for (const auto& [name, state] : entries)
-        lines += std::string(tag) + '\t' + Escape(name) + '\t' + (state.directory ? "d" : "f") + '\t'
+        lines += std::string(tag) + '\t' + EscapeField(name) + '\t' + (state.directory ? "d" : "f") + '\t'
             + std::to_string(state.inode) + '\t' + std::to_string(state.size) + '\t' + std::to_string(state.modified)
             + '\t' + std::to_string(state.changed) + '\n';
     return lines;
@@ -157,9 +119,9 @@ std::vector<std::string> CleanupRecordPaths()
 std::string SerializeCleanupRecord(const TCleanupRecord& record)
 {
     std::string text = std::string(Header) + '\n';
-    text += "game\t" + Escape(record.game) + '\n';
-    text += "gamedir\t" + Escape(record.gameDir) + '\n';
-    text += "emudir\t" + Escape(record.emulatorDir) + '\n';
+    text += "game\t" + EscapeField(record.game) + '\n';
+    text += "gamedir\t" + EscapeField(record.gameDir) + '\n';
+    text += "emudir\t" + EscapeField(record.emulatorDir) + '\n';
     text += ProcessLine("owner", record.owner);
     for (const TProcessIdentity& process : record.processes)
         text += ProcessLine("process", process);
@@ -178,7 +140,7 @@ std::optional<TCleanupRecord> ParseCleanupRecord(const std::string& text)
     TCleanupRecord record;
     try {
         while (std::getline(lines, line)) {
-            const std::vector<std::string> fields = Fields(line);
+            const std::vector<std::string> fields = SplitFields(line);
             const std::string& tag = fields[0];
             if (tag == "end")
                 return record.gameDir.empty() ? std::nullopt : std::optional(record);
