@@ -13,6 +13,7 @@
 //   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/startup_bench build-bench/kabinex build-bench/peer_launcher [-r RUNS] [N ...]
 // Further programs (an older kabinex, say) join the alternation.
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 #include <algorithm>
 #include <cctype>
@@ -29,13 +30,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-// libXtst ships without its development header here; these are its stable entry points.
-extern "C" {
-int XTestFakeKeyEvent(Display*, unsigned int keycode, Bool isPress, unsigned long delay);
-int XTestFakeButtonEvent(Display*, unsigned int button, Bool isPress, unsigned long delay);
-int XTestFakeMotionEvent(Display*, int screen, int x, int y, unsigned long delay);
-}
 
 namespace {
 
