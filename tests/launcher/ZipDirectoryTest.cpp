@@ -9,8 +9,9 @@ namespace {
 
 void Put(std::string& bytes, std::uint64_t value, int count)
 {
+    // Runs of zeros may be longer than the value's eight bytes.
     for (int i = 0; i < count; ++i)
-        bytes += char((value >> (8 * i)) & 0xFF);
+        bytes += i < 8 ? char((value >> (8 * i)) & 0xFF) : '\0';
 }
 
 // A central directory of one entry of 5 GiB + 7 bytes, its size only in the ZIP64 extra field,
