@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sys/mman.h>
 #include <utility>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -351,8 +354,10 @@ private:
         std::uint8_t* const matrixEnd = Image.Pixels->Items->Memory() + Image.Pixels->Items->Size;
         std::uint8_t* const start = reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(at) & ~(PageSize - 1));
         std::uint8_t* const end = Image.Interlaced ? matrixEnd : std::min(matrixEnd, std::max(at + Width, start + Chunk));
+#ifdef MADV_POPULATE_WRITE
         if (end - start >= static_cast<std::ptrdiff_t>(Chunk) || Image.Interlaced)
             madvise(start, static_cast<std::size_t>(end - start), MADV_POPULATE_WRITE); // a hint: failure is harmless
+#endif
         PopulatedEnd = end;
     }
 
