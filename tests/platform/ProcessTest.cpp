@@ -242,7 +242,9 @@ TEST_F(ProcessTest, TheProgramOutlivesItsObjectAndIsStillReaped)
 {
     const std::string go = dir_ + "/go";
     const std::string done = dir_ + "/done";
-    auto child = Shell("while [ ! -e \"$0\" ]; do sleep 0.05; done; echo survived > \"$1\"", {go, done});
+    // The result appears whole (written aside, then renamed), so seeing the file means reading it.
+    auto child = Shell("while [ ! -e \"$0\" ]; do sleep 0.05; done; echo survived > \"$1.part\"; mv \"$1.part\" \"$1\"",
+                       {go, done});
     ASSERT_NE(child, nullptr);
     const pid_t pid = child->Pid();
     child.reset();
