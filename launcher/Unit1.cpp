@@ -20,13 +20,13 @@
 
 namespace {
 
-constexpr TFontSpec WindowFont{"MS Sans Serif", -11, true, clRed};
-constexpr TFontSpec ExecuteButtonFont{"MS Sans Serif", -11, true, clBlack};
+constexpr TFontFace WindowFont{"MS Sans Serif", -11, true, clRed};
+constexpr TFontFace ExecuteButtonFont{"MS Sans Serif", -11, true, clBlack};
 
-constexpr TFormSpec MainWindow{"Kabinex", 547, 413, clBlack, WindowFont, TBorderIcons::SystemMenu};
+constexpr TFormDescription MainWindow{"Kabinex", 547, 413, clBlack, WindowFont, TBorderIcons::SystemMenu};
 
 using K = TControlKind;
-const TControlSpec MainControls[] = {
+const TControlRow MainControls[] = {
     {"Label1", K::Label, {16, 240, 99, 13}, "ROMs disponibles"},
     {"Label2", K::Label, {16, 160, 112, 13}, "Ruta a  MAVE.EXE:"},
     {"Image1", K::Image, {40, 8, 201, 145}, nullptr, "Logo de Kabinex: una cabina recreativa de pixeles"},
@@ -58,8 +58,8 @@ const TControlSpec MainControls[] = {
 // The emulator is "mave" on Linux and "MAVE.EXE" on Windows; picking any file stores its
 // directory, so every file can be offered too.
 const QString AllFilesFilter = QStringLiteral("Todos los archivos (*)");
-const TOpenDialogSpec OpenDialog1{QStringList{QStringLiteral("MAVE.EXE (mave mave.exe)"), AllFilesFilter}};
-const TOpenDialogSpec OpenDialog2{QStringList{QStringLiteral("Mave Zip Files (*.zip)"), AllFilesFilter}};
+const TOpenDialogFilters OpenDialog1{QStringList{QStringLiteral("MAVE.EXE (mave mave.exe)"), AllFilesFilter}};
+const TOpenDialogFilters OpenDialog2{QStringList{QStringLiteral("Mave Zip Files (*.zip)"), AllFilesFilter}};
 
 constexpr int GameItemHeight = 13;
 
@@ -355,7 +355,7 @@ void TForm1::ButtonExecuteClick()
                       game, EmulatorArguments(game)});
 }
 
-void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogSpec& filter, const QString& marker)
+void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogFilters& filter, const QString& marker)
 {
     // A marker names no directory: the dialog then starts in the program directory.
     const bool marked = field->text() == NotDefinedMarker || field->text() == NoZipMarker;

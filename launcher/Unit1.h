@@ -105,7 +105,7 @@ private:
     // The game's directory among gameDirs has enough entries, or its archive exists.
     bool GameAvailable(const std::string& game, const platform::TSubdirectories& gameDirs) const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
-    void PickDirectory(QLineEdit* field, const struct TOpenDialogSpec& filter, const QString& marker);
+    void PickDirectory(QLineEdit* field, const struct TOpenDialogFilters& filter, const QString& marker);
 
     std::string programDir_;
     std::unique_ptr<TIniFile> settings_;

@@ -10,11 +10,11 @@ TProgressForm* ProgressForm = nullptr;
 
 namespace {
 
-const TFormSpec ProgressFormSpec{
+const TFormDescription ProgressFormDescription{
     "Progress", 267, 130, clBtnFace, {"System", -14, false, clWindowText}, TBorderIcons::All,
 };
 
-const TControlSpec Gauge1Spec{"Gauge1", TControlKind::Panel, {0, 0, 267, 130}};
+const TControlRow Gauge1Row{"Gauge1", TControlKind::Panel, {0, 0, 267, 130}};
 
 constexpr int ProgressFormLeft = 11;
 constexpr int ProgressFormTop = 8;
@@ -33,20 +33,20 @@ int PercentOf(long double fraction)
 
 } // namespace
 
-TProgressForm::TProgressForm(QWidget* parent) : TForm(ProgressFormSpec, parent)
+TProgressForm::TProgressForm(QWidget* parent) : TForm(ProgressFormDescription, parent)
 {
     setObjectName(QStringLiteral("ProgressForm"));
     // A sizeable window, unlike the fixed dialogs the form builder makes by default.
     setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, false);
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    resize(ProgressFormSpec.clientWidth, ProgressFormSpec.clientHeight);
+    resize(ProgressFormDescription.clientWidth, ProgressFormDescription.clientHeight);
     move(ProgressFormLeft, ProgressFormTop);
     // Closing this window only hides it; it must never end the program.
     setAttribute(Qt::WA_QuitOnClose, false);
 
     Gauge1 = new TGauge(this);
-    PlaceControl(Gauge1, Gauge1Spec);
+    PlaceControl(Gauge1, Gauge1Row);
     Gauge1->setFocusPolicy(Qt::NoFocus);
     Gauge1->SetKind(gkNeedle);
     Gauge1->SetForeColor(clBlue);

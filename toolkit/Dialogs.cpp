@@ -13,14 +13,14 @@ namespace {
 // there.
 class TOpenFileDialog final : public QFileDialog {
 public:
-    TOpenFileDialog(QWidget* parent, const TOpenDialogSpec& spec, const QString& initialDir)
+    TOpenFileDialog(QWidget* parent, const TOpenDialogFilters& fileTypes, const QString& initialDir)
         : QFileDialog(parent)
     {
         setOption(QFileDialog::DontUseNativeDialog);
         setFileMode(QFileDialog::ExistingFile);
         setAcceptMode(QFileDialog::AcceptOpen);
         setFilter(filter() & ~QDir::CaseSensitive);
-        setNameFilters(spec.filters);
+        setNameFilters(fileTypes.filters);
         // A directory that does not exist would otherwise be taken as a file name to preselect.
         setDirectory(QFileInfo(initialDir).isDir() ? initialDir : QDir::currentPath());
     }
@@ -64,7 +64,7 @@ public:
         box.exec();
     }
 
-    QString OpenFile(QWidget* parent, const TOpenDialogSpec& filter, const QString& initialDir) override
+    QString OpenFile(QWidget* parent, const TOpenDialogFilters& filter, const QString& initialDir) override
     {
         TOpenFileDialog dialog(parent, filter, initialDir);
         if (dialog.exec() != QDialog::Accepted)

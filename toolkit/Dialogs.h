@@ -7,7 +7,7 @@
 
 class QWidget;
 
-struct TOpenDialogSpec {
+struct TOpenDialogFilters {
     // "Description (pattern pattern ...)", the first one chosen at opening; patterns match
     // without regard to letter case.
     QStringList filters;
@@ -25,7 +25,7 @@ public:
     virtual void ShowMessage(const QString& text) = 0;
     // Runs a file-open dialog in initialDir with an empty file name; returns the chosen file's
     // path, or an empty text on cancel.
-    virtual QString OpenFile(QWidget* parent, const TOpenDialogSpec& filter, const QString& initialDir) = 0;
+    virtual QString OpenFile(QWidget* parent, const TOpenDialogFilters& filter, const QString& initialDir) = 0;
 };
 
 // The dialogs in use: the real Qt ones unless a test installed its own.

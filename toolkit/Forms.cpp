@@ -104,7 +104,7 @@ void ConnectDoubleClick(QAbstractScrollArea* area, std::function<void()> handler
     area->viewport()->installEventFilter(new TDoubleClickFilter(area, std::move(handler)));
 }
 
-QFont MakeFont(const TFontSpec& face)
+QFont MakeFont(const TFontFace& face)
 {
     QFont font(QString::fromLatin1(face.name));
     font.setPixelSize(face.height < 0 ? -face.height : face.height);
@@ -113,7 +113,7 @@ QFont MakeFont(const TFontSpec& face)
     return font;
 }
 
-TForm::TForm(const TFormSpec& window, QWidget* parent)
+TForm::TForm(const TFormDescription& window, QWidget* parent)
     : QDialog(parent, FlagsFor(window.borderIcons))
 {
     setWindowTitle(QString::fromUtf8(window.caption));
@@ -125,14 +125,14 @@ TForm::TForm(const TFormSpec& window, QWidget* parent)
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &TForm::FocusWindowChanged);
 }
 
-QWidget* TForm::ParentFor(const TControlSpec& row)
+QWidget* TForm::ParentFor(const TControlRow& row)
 {
     if (row.parent == nullptr)
         return this;
     return Control<QWidget>(row.parent);
 }
 
-void TForm::PlaceControl(QWidget* widget, const TControlSpec& row)
+void TForm::PlaceControl(QWidget* widget, const TControlRow& row)
 {
     widget->setObjectName(QString::fromLatin1(row.name));
     widget->setGeometry(row.bounds.left, row.bounds.top, row.bounds.width, row.bounds.height);
@@ -154,9 +154,9 @@ void TForm::PlaceControl(QWidget* widget, const TControlSpec& row)
         widget->setFocusPolicy(row.tabOrder == NoTabStop ? Qt::ClickFocus : Qt::StrongFocus);
 }
 
-void TForm::BuildControls(std::span<const TControlSpec> controls)
+void TForm::BuildControls(std::span<const TControlRow> controls)
 {
-    for (const TControlSpec& row : controls) {
+    for (const TControlRow& row : controls) {
         const QString text = row.text ? QString::fromUtf8(row.text) : QString();
         QWidget* widget = CreateWidget(row.kind, text, ParentFor(row));
         PlaceControl(widget, row);
@@ -168,18 +168,18 @@ void TForm::BuildControls(std::span<const TControlSpec> controls)
 
 // Qt keeps one focus chain per window; the tables number the stops within each parent, so the
 // chain visits each parent's controls in their order, a container's children right after it.
-void TForm::LinkTabOrder(std::span<const TControlSpec> controls)
+void TForm::LinkTabOrder(std::span<const TControlRow> controls)
 {
-    std::map<QWidget*, std::vector<const TControlSpec*>> byParent;
-    for (const TControlSpec& row : controls)
+    std::map<QWidget*, std::vector<const TControlRow*>> byParent;
+    for (const TControlRow& row : controls)
         if (row.tabOrder != NoTabStop)
             byParent[ParentFor(row)].push_back(&row);
     for (auto& [parent, rows] : byParent)
-        std::ranges::sort(rows, {}, &TControlSpec::tabOrder);
+        std::ranges::sort(rows, {}, &TControlRow::tabOrder);
 
     std::vector<QWidget*> chain;
     auto visit = [&](auto&& self, QWidget* parent) -> void {
-        for (const TControlSpec* row : byParent[parent]) {
+        for (const TControlRow* row : byParent[parent]) {
             QWidget* widget = Control<QWidget>(row->name);
             chain.push_back(widget);
             self(self, widget);

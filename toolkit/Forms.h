@@ -17,7 +17,7 @@
 enum class TControlKind { Label, Image, ListBox, GroupBox, CheckBox, Button, ColorButton, Edit, Memo, Panel };
 
 // The font of a window or control. A negative height is in pixels, as the descriptions give it.
-struct TFontSpec {
+struct TFontFace {
     const char* name;
     int height;
     bool bold;
@@ -30,7 +30,7 @@ struct TBounds {
 
 inline constexpr int NoTabStop = -1;
 
-struct TControlSpec {
+struct TControlRow {
     const char* name;
     TControlKind kind;
     TBounds bounds;
@@ -38,22 +38,22 @@ struct TControlSpec {
     const char* hint = nullptr;
     int tabOrder = NoTabStop;
     const char* parent = nullptr; // nullptr: the form itself
-    const TFontSpec* font = nullptr; // nullptr: the parent's font
+    const TFontFace* font = nullptr; // nullptr: the parent's font
     std::optional<TColor> color = std::nullopt; // background; nullopt: the kind's usual one
 };
 
 enum class TBorderIcons { None, SystemMenu, All };
 
-struct TFormSpec {
+struct TFormDescription {
     const char* caption;
     int clientWidth;
     int clientHeight;
     TColor color;
-    TFontSpec font;
+    TFontFace font;
     TBorderIcons borderIcons;
 };
 
-QFont MakeFont(const TFontSpec& face);
+QFont MakeFont(const TFontFace& face);
 
 class QAbstractScrollArea;
 // Runs handler (inside the guard) on a double-click anywhere in a list or text area, its empty
@@ -63,12 +63,12 @@ void ConnectDoubleClick(QAbstractScrollArea* area, std::function<void()> handler
 class TForm : public QDialog {
     Q_OBJECT
 public:
-    explicit TForm(const TFormSpec& window, QWidget* parent = nullptr);
+    explicit TForm(const TFormDescription& window, QWidget* parent = nullptr);
 
     // Creates the controls of the table, in order, and links their tab order.
-    void BuildControls(std::span<const TControlSpec> controls);
+    void BuildControls(std::span<const TControlRow> controls);
     // Puts a widget made elsewhere where a table row says.
-    void PlaceControl(QWidget* widget, const TControlSpec& row);
+    void PlaceControl(QWidget* widget, const TControlRow& row);
 
     template <class Widget>
     Widget* Control(const char* name) const
@@ -104,8 +104,8 @@ protected:
 private:
     void FocusWindowChanged(QWindow* now);
     void RunActivation();
-    QWidget* ParentFor(const TControlSpec& row);
-    void LinkTabOrder(std::span<const TControlSpec> controls);
+    QWidget* ParentFor(const TControlRow& row);
+    void LinkTabOrder(std::span<const TControlRow> controls);
 
     QPointer<QAbstractButton> cancelButton_;
     std::function<void()> onActivate_;

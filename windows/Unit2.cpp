@@ -11,13 +11,13 @@
 
 namespace {
 
-constexpr TFontSpec WindowFont{"MS Sans Serif", -11, false, clWindowText};
-constexpr TFontSpec MemoFont{"Courier", -11, false, clRed};
+constexpr TFontFace WindowFont{"MS Sans Serif", -11, false, clWindowText};
+constexpr TFontFace MemoFont{"Courier", -11, false, clRed};
 
-constexpr TFormSpec ViewerWindow{"Mave - README.TXT", 632, 453, clMenu, WindowFont, TBorderIcons::None};
+constexpr TFormDescription ViewerWindow{"Mave - README.TXT", 632, 453, clMenu, WindowFont, TBorderIcons::None};
 
 using K = TControlKind;
-const TControlSpec ViewerControls[] = {
+const TControlRow ViewerControls[] = {
     {"Memo1", K::Memo, {0, 0, 632, 417}, "Memo1", nullptr, 0, nullptr, &MemoFont, clBlack},
     {"Back", K::Button, {512, 424, 113, 25}, "Volver a Kabinex  ", nullptr, 1},
     {"Button1", K::Button, {208, 424, 161, 25}, "Button1", nullptr, 2},

@@ -9,15 +9,15 @@
 
 namespace {
 
-constexpr TFontSpec WindowFont{"MS Sans Serif", -16, true, clRed};
-constexpr TFontSpec CreditFont{"MS Sans Serif", -13, true, clRed};
-constexpr TFontSpec WebFont{"MS Sans Serif", -11, true, clRed};
+constexpr TFontFace WindowFont{"MS Sans Serif", -16, true, clRed};
+constexpr TFontFace CreditFont{"MS Sans Serif", -13, true, clRed};
+constexpr TFontFace WebFont{"MS Sans Serif", -11, true, clRed};
 
-constexpr TFormSpec AboutWindow{"About Kabinex", 390, 453, clBlack, WindowFont, TBorderIcons::All};
+constexpr TFormDescription AboutWindow{"About Kabinex", 390, 453, clBlack, WindowFont, TBorderIcons::All};
 
 using K = TControlKind;
 // The picture comes before the panel so that the panel lies over its lowest rows.
-const TControlSpec AboutControls[] = {
+const TControlRow AboutControls[] = {
     {"Image1", K::Image, {40, 8, 321, 241}},
     {"Panel1", K::Panel, {32, 240, 329, 177}, nullptr, nullptr, 0, nullptr, nullptr, clBlack},
     {"Version", K::Label, {115, 8, 112, 20}, "Version 1.02a", nullptr, NoTabStop, "Panel1"},

@@ -15,7 +15,7 @@ public:
     void ShowError(const QString& message) override { errors << message; }
     void ShowWarning(const QString& text) override { warnings << text; }
     void ShowMessage(const QString& text) override { messages << text; }
-    QString OpenFile(QWidget*, const TOpenDialogSpec& filter, const QString& initialDir) override
+    QString OpenFile(QWidget*, const TOpenDialogFilters& filter, const QString& initialDir) override
     {
         openedFilters.push_back(filter);
         openedDirs << initialDir;
@@ -30,7 +30,7 @@ public:
     QStringList warnings;
     QStringList messages;
     QStringList openedDirs;
-    std::vector<TOpenDialogSpec> openedFilters;
+    std::vector<TOpenDialogFilters> openedFilters;
     // Answers of the next file dialogs, in order; an empty text (or none left) is a cancel.
     std::deque<QString> fileAnswers;
 };

@@ -14,11 +14,11 @@
 
 namespace {
 
-constexpr TFontSpec Font{"MS Sans Serif", -11, true, clRed};
-constexpr TFormSpec Window{"Test", 200, 100, clBlack, Font, TBorderIcons::SystemMenu};
+constexpr TFontFace Font{"MS Sans Serif", -11, true, clRed};
+constexpr TFormDescription Window{"Test", 200, 100, clBlack, Font, TBorderIcons::SystemMenu};
 
 using K = TControlKind;
-const TControlSpec Controls[] = {
+const TControlRow Controls[] = {
     {"Second", K::Button, {0, 0, 10, 10}, "2", nullptr, 2},
     {"Group", K::GroupBox, {0, 20, 50, 50}, "G", nullptr, 1},
     {"Inner1", K::CheckBox, {0, 0, 10, 10}, "i1", nullptr, 1, "Group"},

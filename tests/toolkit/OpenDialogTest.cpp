@@ -14,8 +14,8 @@
 
 namespace {
 
-const TOpenDialogSpec MaveDialog{QStringList{"MAVE.EXE (mave mave.exe)", "Todos los archivos (*)"}};
-const TOpenDialogSpec ZipDialog{QStringList{"Mave Zip Files (*.zip)", "Todos los archivos (*)"}};
+const TOpenDialogFilters MaveDialog{QStringList{"MAVE.EXE (mave mave.exe)", "Todos los archivos (*)"}};
+const TOpenDialogFilters ZipDialog{QStringList{"Mave Zip Files (*.zip)", "Todos los archivos (*)"}};
 
 QFileDialog* OpenDialog()
 {
@@ -24,7 +24,7 @@ QFileDialog* OpenDialog()
 
 // Runs the real dialog; `drive` acts on it once it shows. A dialog still open after the drive
 // is cancelled, so a failing test never hangs.
-QString RunDialog(const TOpenDialogSpec& spec, const QString& initialDir, std::function<void(QFileDialog&)> drive)
+QString RunDialog(const TOpenDialogFilters& fileTypes, const QString& initialDir, std::function<void(QFileDialog&)> drive)
 {
     QTimer::singleShot(0, [drive] {
         if (!QTest::qWaitFor([] { return OpenDialog() != nullptr; }, 5000))
@@ -34,7 +34,7 @@ QString RunDialog(const TOpenDialogSpec& spec, const QString& initialDir, std::f
         if (OpenDialog() == dialog)
             dialog->reject();
     });
-    return Dialogs().OpenFile(nullptr, spec, initialDir);
+    return Dialogs().OpenFile(nullptr, fileTypes, initialDir);
 }
 
 void TypeAndEnter(QFileDialog& dialog, const QString& text)
