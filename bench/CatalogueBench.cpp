@@ -4,6 +4,7 @@
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target catalogue_bench
 //   build-bench/catalogue_bench [N ...]        (default: 10000 40000)
+#include "Median.h"
 #include "Unit1.h"
 
 #include <QApplication>
@@ -46,8 +47,7 @@ double MedianMilliseconds(const fs::path& root, int runs)
         }
         times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return Median(std::move(times));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 // The pictures are written with giflib's encoder into a temporary directory first; both
 // converters must write the same bitmap file. Each figure is the median wall time of the runs
 // (default 15) from the start of the process to its exit.
+#include "Median.h"
 #include "BenchImages.h"
 #include "GiflibWriter.h"
 
@@ -51,12 +52,6 @@ double RunSeconds(const std::string& program, const std::string& in, const std::
         std::exit(1);
     }
     return seconds;
-}
-
-double Median(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 std::string FileBytes(const std::filesystem::path& path)

@@ -8,6 +8,7 @@
 // the median of several runs (default 9; the small screenshots run 20 times as often). Decoding
 // is the whole LoadFromFile (with the row hook set to a no-op) against DGifOpenFileName +
 // DGifSlurp + DGifCloseFile, both from the page cache, run alternately, timed in thread CPU time.
+#include "Median.h"
 #include "BenchImages.h"
 #include "Classes.h"
 #include "GifUnit.h"
@@ -42,12 +43,6 @@ double Seconds(const std::function<void()>& action)
     const double start = ThreadSeconds();
     action();
     return ThreadSeconds() - start;
-}
-
-double Median(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 // Runs the two actions alternately, so that a busy machine slows both alike; the two medians.

@@ -6,6 +6,7 @@
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target readme_bench
 //   build-bench/readme_bench
+#include "Median.h"
 #include "Memo.h"
 #include "Unit2.h"
 
@@ -53,7 +54,7 @@ int Once(std::size_t size, bool shortLines, bool unbroken)
     return 0;
 }
 
-double Median(const QString& self, const QStringList& arguments)
+double MedianMilliseconds(const QString& self, const QStringList& arguments)
 {
     std::vector<double> times;
     for (int run = 0; run < 5; ++run) {
@@ -62,8 +63,7 @@ double Median(const QString& self, const QStringList& arguments)
         child.waitForFinished(-1);
         times.push_back(child.readAllStandardOutput().trimmed().toDouble());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return Median(std::move(times));
 }
 
 } // namespace
@@ -80,12 +80,12 @@ int main(int argc, char** argv)
     std::printf("%-12s %-12s %12s %14s\n", "size", "text", "viewer (ms)", "unbroken (ms)");
     for (const char* size : {"1048576", "15728640"})
         for (const char* shape : {"one-line", "lines"}) {
-            const double viewer = Median(args[0], {size, shape, "viewer"});
+            const double viewer = MedianMilliseconds(args[0], {size, shape, "viewer"});
             // Short lines reach the text area unchanged either way, and the 15 MiB line does
             // not open unbroken in any reasonable time: only the 1 MiB line is compared.
             const bool compared = QString(shape) == "one-line" && QString(size) == "1048576";
             const std::string unbroken =
-                compared ? std::to_string(int(Median(args[0], {size, shape, "unbroken"}))) : "-";
+                compared ? std::to_string(int(MedianMilliseconds(args[0], {size, shape, "unbroken"}))) : "-";
             std::printf("%-12s %-12s %12.0f %14s\n", size, shape, viewer, unbroken.c_str());
         }
     return 0;

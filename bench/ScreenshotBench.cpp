@@ -13,6 +13,7 @@
 // hide the cost of touching fresh pages. Times are the thread's CPU time (user and kernel, so the
 // page faults count): with other jobs on the machine it is far steadier than the wall clock, and
 // the work waits for nothing but memory, the files being in the page cache.
+#include "Median.h"
 #include "Application.h"
 #include "BenchImages.h"
 #include "Controls.h"
@@ -130,12 +131,6 @@ double RunChild(const std::string& self, const std::string& side, const fs::path
         std::exit(1);
     }
     return ms;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target startup_bench peer_launcher kabinex
 //   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/startup_bench build-bench/kabinex build-bench/peer_launcher [-r RUNS] [N ...]
 // Further programs (an older kabinex, say) join the alternation.
+#include "Median.h"
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -182,12 +183,6 @@ private:
     Display* display_;
     Window root_;
 };
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 struct Series {
     std::vector<double> start, quit, peak;
