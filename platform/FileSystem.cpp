@@ -2,6 +2,9 @@
 
 #include "SysUtils.h"
 
+#include <QByteArrayView>
+#include <QString>
+
 #include <cerrno>
 #include <chrono>
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <utility>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -124,6 +128,52 @@ int CountDirectoryEntries(const std::string& dir, int limit)
     return count;
 }
 
+std::string FoldedName(std::string_view name)
+{
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii && QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8())
+        return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toCaseFolded().toStdString();
+    // Bytes that are no text match only themselves.
+    std::string folded(name);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return folded;
+}
+
+TDirectoryIndex::TDirectoryIndex(const std::string& dir)
+{
+    ForEachEntry(dir, [&](std::string_view name) { entries_.emplace_back(FoldedName(name), std::string(name)); });
+    std::sort(entries_.begin(), entries_.end());
+}
+
+std::optional<std::string> TDirectoryIndex::Find(std::string_view name) const
+{
+    const std::string folded = FoldedName(name);
+    auto at = std::lower_bound(entries_.begin(), entries_.end(), folded,
+                               [](const auto& entry, const std::string& key) { return entry.first < key; });
+    const auto first = at;
+    for (; at != entries_.end() && at->first == folded; ++at)
+        if (at->second == name)
+            return at->second;
+    if (first != entries_.end() && first->first == folded)
+        return first->second;
+    return std::nullopt;
+}
+
+std::string MatchEntryName(const std::string& dir, const std::string& name)
+{
+    struct stat info {};
+    if (lstat(JoinPath(dir, name).c_str(), &info) == 0)
+        return name; // the exact name wins without a listing
+    return TDirectoryIndex(dir).Find(name).value_or(name);
+}
+
+std::string FindEntry(const std::string& dir, const std::string& name)
+{
+    return JoinPath(dir, MatchEntryName(dir, name));
+}
+
 TSubdirectories::TSubdirectories(const std::string& dir)
     : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
 {
@@ -131,6 +181,9 @@ TSubdirectories::TSubdirectories(const std::string& dir)
 
 void TSubdirectories::List() const
 {
+    if (std::exchange(listTried_, true))
+        return; // the directory stream is read once
+    listed_ = true;
     std::vector<std::size_t> starts;
     alignas(8) char buffer[65536];
     long n = 0;
@@ -141,33 +194,44 @@ void TSubdirectories::List() const
             const unsigned char type = static_cast<unsigned char>(buffer[at + 18]);
             // A link or an unknown type may still lead to a directory.
             if (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN) {
+                const char* name = buffer + at + 19;
                 starts.push_back(names_.size());
-                names_.append(buffer + at + 19).push_back('\0');
+                names_.append(name).push_back('\0');
+                names_.append(FoldedName(name)).push_back('\0');
             }
             at += length;
         }
     }
-    if (n < 0)
-        return; // the listing broke off: every name is opened instead
+    if (n < 0) {
+        listed_ = false; // the listing broke off: every name is opened as it stands
+        return;
+    }
     slots_.assign(std::bit_ceil(std::max<std::size_t>(2 * starts.size(), 16)), 0);
     const std::size_t mask = slots_.size() - 1;
     for (const std::size_t start : starts) {
-        std::size_t at = std::hash<std::string_view>{}(names_.data() + start) & mask;
-        while (slots_[at] != 0)
-            at = (at + 1) & mask;
-        slots_[at] = start + 1;
+        const char* name = names_.data() + start;
+        const std::string_view folded = name + std::strlen(name) + 1;
+        std::size_t at = std::hash<std::string_view>{}(folded) & mask;
+        for (; slots_[at] != 0; at = (at + 1) & mask) {
+            const char* other = names_.data() + slots_[at] - 1;
+            if (folded == other + std::strlen(other) + 1)
+                break;
+        }
+        // Of several names of one key, the first in byte order stands for them.
+        if (slots_[at] == 0 || std::strcmp(name, names_.data() + slots_[at] - 1) < 0)
+            slots_[at] = start + 1;
     }
-    listed_ = true;
 }
 
-bool TSubdirectories::Listed(std::string_view name) const
+std::size_t TSubdirectories::ListedFolded(std::string_view folded) const
 {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = std::hash<std::string_view>{}(name) & mask; slots_[at] != 0; at = (at + 1) & mask) {
-        if (name == names_.data() + slots_[at] - 1)
-            return true;
+    for (std::size_t at = std::hash<std::string_view>{}(folded) & mask; slots_[at] != 0; at = (at + 1) & mask) {
+        const char* name = names_.data() + slots_[at] - 1;
+        if (folded == name + std::strlen(name) + 1)
+            return slots_[at] - 1;
     }
-    return false;
+    return std::string::npos;
 }
 
 TSubdirectories::~TSubdirectories()
@@ -176,20 +240,46 @@ TSubdirectories::~TSubdirectories()
         close(fd_);
 }
 
+int TSubdirectories::CountAt(const char* name, int limit) const
+{
+    const int fd = openat(fd_, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    const int count = CountOpenDirectory(fd, limit);
+    close(fd);
+    return count;
+}
+
 int TSubdirectories::CountEntries(const std::string& name, int limit) const
 {
     if (fd_ < 0)
         return 0;
     if (++lookups_ == ListAfter)
         List();
-    if (listed_ && !Listed(name))
+    if (!listed_) {
+        if (const int count = CountAt(name.c_str(), limit); count >= 0)
+            return count;
+        List(); // another letter case needs the listing
+        if (!listed_)
+            return 0;
+    }
+    const std::size_t listed = ListedFolded(FoldedName(name));
+    if (listed == std::string::npos)
         return 0;
-    const int fd = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const int count = CountOpenDirectory(fd, limit);
-    close(fd);
-    return count;
+    if (const int count = CountAt(name.c_str(), limit); count >= 0)
+        return count; // the exact name wins
+    return std::max(CountAt(names_.data() + listed, limit), 0);
+}
+
+std::string TSubdirectories::EntryName(const std::string& name) const
+{
+    struct stat info {};
+    if (fd_ < 0 || (fstatat(fd_, name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode)))
+        return name;
+    if (!listed_)
+        List();
+    const std::size_t listed = listed_ ? ListedFolded(FoldedName(name)) : std::string::npos;
+    return listed == std::string::npos ? name : std::string(names_.data() + listed);
 }
 
 bool FileExists(const std::string& path)

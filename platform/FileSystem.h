@@ -3,6 +3,8 @@
 #pragma once
 
 #include <limits>
+#include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,32 @@ std::string AbsolutePath(const std::string& path);
 // the directory cannot be listed.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
 
+// The key under which names match without regard to letter case: ASCII letters lowered, any
+// other text case-folded (so "NINJA.ZIP", "ninja.zip" and "Ninja.Zip" share one key).
+std::string FoldedName(std::string_view name);
+
+// A directory listed once, for many lookups of names that may stand there in another letter case,
+// as collections copied from DOS and Windows carry them.
+class TDirectoryIndex {
+public:
+    // A directory that cannot be listed holds nothing.
+    explicit TDirectoryIndex(const std::string& dir);
+
+    // The entry that name refers to: name itself when it stands there, else the one entry equal
+    // to it ignoring letter case (of several such, the first in byte order); nothing when none is.
+    std::optional<std::string> Find(std::string_view name) const;
+
+private:
+    // (folded name, name), sorted: the entries of one key stand together, in byte order.
+    std::vector<std::pair<std::string, std::string>> entries_;
+};
+
+// The name of dir's entry that name refers to, as TDirectoryIndex::Find gives it; name itself
+// when no entry matches, so that a file still to be made gets the name asked for.
+std::string MatchEntryName(const std::string& dir, const std::string& name);
+// JoinPath(dir, MatchEntryName(dir, name)).
+std::string FindEntry(const std::string& dir, const std::string& name);
+
 // How many entries DirectoryEntries would return, without building the list, counting no
 // further than limit.
 int CountDirectoryEntries(const std::string& dir, int limit = std::numeric_limits<int>::max());
@@ -43,18 +71,26 @@ public:
     TSubdirectories& operator=(const TSubdirectories&) = delete;
 
     // CountDirectoryEntries of the subdirectory name (a plain file name), 0 when there is none.
+    // Where no entry has the exact name, the one equal to it ignoring letter case is counted.
     int CountEntries(const std::string& name, int limit) const;
+    // The name of the entry CountEntries counts for name: name itself, or the entry equal to it
+    // ignoring letter case; name itself when there is none.
+    std::string EntryName(const std::string& name) const;
 
 private:
     void List() const;
 
     int fd_;
     mutable int lookups_ = 0;
+    mutable bool listTried_ = false;
     mutable bool listed_ = false;
-    bool Listed(std::string_view name) const;
+    // The offset in names_ of the entry that folds like name, the first in byte order; npos if none.
+    std::size_t ListedFolded(std::string_view folded) const;
+    int CountAt(const char* name, int limit) const;
 
-    mutable std::string names_; // the listed names, each ended by a NUL
-    // Open addressing over names_: each slot a name's offset + 1 (0: empty).
+    // The listed names, each followed by its folded key, each ended by a NUL.
+    mutable std::string names_;
+    // Open addressing over the folded keys: each slot a name's offset + 1 (0: empty).
     mutable std::vector<std::size_t> slots_;
 };
 

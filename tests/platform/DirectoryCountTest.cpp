@@ -53,4 +53,54 @@ TEST(DirectoryCount, SubdirectoriesCountAlikeBeforeAndAfterTheListing)
     EXPECT_EQ(platform::TSubdirectories(dir / "missing").CountEntries("real", 7), 0);
 }
 
+// Collections copied from DOS and Windows carry their names in any letter case.
+TEST(DirectoryCount, NamesMatchInAnyLetterCaseTheExactOneFirst)
+{
+    TempDir dir;
+    const auto makeWithFiles = [&](const std::string& name, int files) {
+        dir.MakeDir("emu/" + name);
+        for (int f = 0; f < files; ++f)
+            dir.Write("emu/" + name + "/r" + std::to_string(f), "");
+    };
+    makeWithFiles("NINJA", 6);
+    makeWithFiles("Pengo", 2);
+    makeWithFiles("pengo", 6);
+    makeWithFiles("VOLCÁN", 6);
+    makeWithFiles("Dup", 1);
+    makeWithFiles("DUP", 3);
+    dir.Write("emu/file", "");
+    for (const int before : {0, platform::TSubdirectories::ListAfter}) {
+        const platform::TSubdirectories subdirectories(dir / "emu");
+        for (int i = 0; i < before; ++i)
+            subdirectories.CountEntries("absent" + std::to_string(i), 7);
+        EXPECT_EQ(subdirectories.CountEntries("ninja", 7), 7) << before;
+        EXPECT_EQ(subdirectories.EntryName("ninja"), "NINJA");
+        EXPECT_EQ(subdirectories.CountEntries("pengo", 7), 7) << "the exact name wins";
+        EXPECT_EQ(subdirectories.CountEntries("PENGO", 7), 4) << "the first in byte order";
+        EXPECT_EQ(subdirectories.CountEntries("volcán", 7), 7) << "letters beyond ASCII";
+        EXPECT_EQ(subdirectories.CountEntries("dup", 7), 5);
+        EXPECT_EQ(subdirectories.CountEntries("FILE", 7), 0);
+        EXPECT_EQ(subdirectories.EntryName("castillo"), "castillo");
+    }
+}
+
+TEST(DirectoryCount, IndexAndSingleLookupsAgree)
+{
+    TempDir dir;
+    dir.Write("zips/dragon.ZIP", "");
+    dir.Write("zips/Mixed.Zip", "");
+    dir.Write("zips/mixed.zip", "");
+    dir.Write("zips/B.zip", "");
+    dir.Write("zips/b.ZIP", "");
+    const platform::TDirectoryIndex index(dir / "zips");
+    EXPECT_EQ(index.Find("dragon.zip"), "dragon.ZIP");
+    EXPECT_EQ(index.Find("mixed.zip"), "mixed.zip");
+    EXPECT_EQ(index.Find("MIXED.ZIP"), "Mixed.Zip");
+    EXPECT_EQ(index.Find("b.zip"), "B.zip");
+    EXPECT_EQ(index.Find("ninja.zip"), std::nullopt);
+    EXPECT_EQ(platform::MatchEntryName(dir / "zips", "DRAGON.zip"), "dragon.ZIP");
+    EXPECT_EQ(platform::FindEntry(dir / "zips", "ninja.zip"), dir / "zips/ninja.zip");
+    EXPECT_EQ(platform::FindEntry(dir / "nowhere", "a"), dir / "nowhere/a");
+}
+
 } // namespace
