@@ -10,7 +10,7 @@ packages=(
   unzip zip
   xvfb xauth xdotool imagemagick x11-utils openbox
   gifsicle python3-pil ffmpeg giflib-tools
-  libxtst-dev
+  libxtst-dev libxcb1-dev
 )
 
 missing=()

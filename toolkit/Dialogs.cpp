@@ -1,6 +1,7 @@
 #include "Dialogs.h"
 
 #include "Application.h"
+#include "Forms.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -45,29 +46,27 @@ private:
     QString typedFile_;
 };
 
+// A box with one OK button over the window that is in front.
+void ShowBox(QMessageBox::Icon icon, const QString& caption, const QString& text)
+{
+    QWidget* owner = ModalOwner();
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+    RunModal(box, owner);
+}
+
 class TQtDialogs final : public TDialogs {
 public:
-    void ShowError(const QString& message) override
-    {
-        QMessageBox::critical(nullptr, ApplicationTitle(), message);
-    }
+    void ShowError(const QString& message) override { ShowBox(QMessageBox::Critical, ApplicationTitle(), message); }
 
-    void ShowWarning(const QString& text) override
-    {
-        QMessageBox box(QMessageBox::Warning, QObject::tr("Warning"), text, QMessageBox::Ok);
-        box.exec();
-    }
+    void ShowWarning(const QString& text) override { ShowBox(QMessageBox::Warning, QObject::tr("Warning"), text); }
 
-    void ShowMessage(const QString& text) override
-    {
-        QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok);
-        box.exec();
-    }
+    void ShowMessage(const QString& text) override { ShowBox(QMessageBox::NoIcon, ApplicationTitle(), text); }
 
     QString OpenFile(QWidget* parent, const TOpenDialogFilters& filter, const QString& initialDir) override
     {
-        TOpenFileDialog dialog(parent, filter, initialDir);
-        if (dialog.exec() != QDialog::Accepted)
+        QWidget* owner = parent ? parent : ModalOwner();
+        TOpenFileDialog dialog(owner, filter, initialDir);
+        if (RunModal(dialog, owner) != QDialog::Accepted)
             return {};
         return dialog.Chosen();
     }

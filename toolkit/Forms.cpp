@@ -1,10 +1,12 @@
 #include "Forms.h"
 
+#include "Application.h"
 #include "Controls.h"
 #include "Guard.h"
 
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -195,14 +197,68 @@ void TForm::SetDefaultButton(QPushButton* button)
     button->setDefault(true);
 }
 
+namespace {
+
+QPointer<QWidget>& MainWindow()
+{
+    static QPointer<QWidget> mainWindow;
+    return mainWindow;
+}
+
+// Puts a modal window that the window manager let the user minimise back in front, with the focus.
+void BringBack(QWidget* modal)
+{
+    if (modal->windowState() & Qt::WindowMinimized)
+        modal->setWindowState(modal->windowState() & ~Qt::WindowMinimized);
+    modal->raise();
+    modal->activateWindow();
+}
+
+} // namespace
+
+QWidget* ModalOwner()
+{
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    // While the main window is being closed and destroyed, nothing of it is on screen to own a window.
+    if (MainWindow() && MainWindow()->isVisible())
+        return MainWindow();
+    return QApplication::activeWindow();
+}
+
+void PrepareModal(QWidget* window, QWidget* owner)
+{
+    const Qt::WindowFlags flags = window->windowFlags();
+    if (flags & Qt::WindowMinimizeButtonHint)
+        window->setWindowFlags(flags & ~Qt::WindowMinimizeButtonHint);
+    if (owner == nullptr || owner == window || window->parentWidget() != nullptr)
+        return; // a child dialog is kept above its parent already
+    window->winId();
+    window->windowHandle()->setTransientParent(owner->windowHandle());
+}
+
+int RunModal(QDialog& dialog, QWidget* owner)
+{
+    PrepareModal(&dialog, owner);
+    const bool giveFocus = !WindowManagerPresent();
+    if (giveFocus)
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.activateWindow(); });
+    const QPointer<QWidget> returnTo = owner;
+    const int result = dialog.exec();
+    if (giveFocus && returnTo && returnTo->isVisible())
+        returnTo->activateWindow();
+    return result;
+}
+
 void TForm::SetMainWindow()
 {
     setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Window);
+    MainWindow() = this;
 }
 
 int TForm::ShowModal()
 {
-    return exec();
+    return RunModal(*this, ModalOwner());
 }
 
 void TForm::keyPressEvent(QKeyEvent* event)
@@ -239,29 +295,42 @@ void TForm::RunActivation()
 
 namespace {
 
-// Only the program's own forms count: the focus coming back from a message box, the error box or
-// a file dialog is no activation (an error box shown by the activation would come back forever).
-bool IsFormWindow(const QWindow* window)
+// The program's own forms and the file dialogs count: the focus coming back from a message box or
+// the error box is no activation (an error box shown by the activation would come back forever).
+bool ClosingActivates(const QWindow* window)
 {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (widget->windowHandle() == window)
-            return qobject_cast<TForm*>(widget) != nullptr;
+            return qobject_cast<TForm*>(widget) != nullptr || qobject_cast<QFileDialog*>(widget) != nullptr;
     return false;
 }
 
 } // namespace
 
 // Each form keeps its own record of where the focus was, so the order in which forms were
-// created (and so the order in which they hear of a change) cannot hide an activation.
+// created (and so the order in which they hear of a change) cannot hide an activation. What counts
+// is recorded when a window gets the focus: a file dialog is gone by the time the focus comes back.
 void TForm::FocusWindowChanged(QWindow* now)
 {
-    const QPointer<QWindow> previous = lastFocusWindow_;
-    if (now != nullptr)
-        lastFocusWindow_ = now;
-    if (now == nullptr || now != windowHandle() || !onActivate_)
+    if (now == nullptr)
         return;
-    const bool fromOtherForm = previous && previous != now && IsFormWindow(previous);
-    if (activatedOnce_ && !fromOtherForm)
+    if (now == windowHandle()) {
+        // The window manager handed the focus to a window that a modal window blocks, as it does when
+        // the user clicks it: the modal window, perhaps minimised, is what the user must get back to.
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != nullptr && modal != this) {
+            BringBack(modal);
+            return;
+        }
+    }
+    const QPointer<QWindow> previous = lastFocusWindow_;
+    const bool previousActivates = lastFocusActivates_;
+    lastFocusWindow_ = now;
+    lastFocusActivates_ = ClosingActivates(now);
+    if (now != windowHandle() || !onActivate_)
+        return;
+    const bool fromOtherWindow = previousActivates && previous != now;
+    if (activatedOnce_ && !fromOtherWindow)
         return;
     RunActivation();
 }

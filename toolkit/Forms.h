@@ -55,6 +55,15 @@ struct TFormDescription {
 
 QFont MakeFont(const TFontFace& face);
 
+// The window a new modal window belongs to: the topmost modal window open, else the main window.
+QWidget* ModalOwner();
+// Readies window to run modally over owner: no minimise box (a minimised modal window would leave
+// nothing to use), kept above its owner and placed over it by the window manager, or by Qt without one.
+void PrepareModal(QWidget* window, QWidget* owner);
+// Runs a prepared modal dialog. Without a window manager nobody else hands out the keyboard focus:
+// the dialog takes it when it shows, and owner gets it back when the dialog closes.
+int RunModal(QDialog& dialog, QWidget* owner);
+
 class QAbstractScrollArea;
 // Runs handler (inside the guard) on a double-click anywhere in a list or text area, its empty
 // part included; Qt's item signals see only double-clicks on items.
@@ -93,8 +102,8 @@ public:
     void SetMainWindow();
 
     // Runs when the window is first shown and whenever the focus comes back to it from another
-    // form of the program; not when the user comes back from another program, and not after a
-    // message box or a file dialog.
+    // form of the program or a file dialog; not when the user comes back from another program,
+    // and not after a message box or the error box.
     void SetOnActivate(std::function<void()> handler) { onActivate_ = std::move(handler); }
 
 protected:
@@ -111,5 +120,7 @@ private:
     std::function<void()> onActivate_;
     // The last window that had the focus, this one included; null after it was destroyed.
     QPointer<QWindow> lastFocusWindow_;
+    // Whether that window's closing counts as the focus coming back from another window.
+    bool lastFocusActivates_ = false;
     bool activatedOnce_ = false;
 };
