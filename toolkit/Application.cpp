@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "Forms.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QElapsedTimer>
@@ -59,6 +61,7 @@ void InitializeToolkit()
     QFont::insertSubstitution(QStringLiteral("Courier"), QStringLiteral("Liberation Mono"));
     if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")))
         QApplication::setStyle(style);
+    KeepModalWindowsInReach();
 }
 
 const QString& ApplicationTitle()

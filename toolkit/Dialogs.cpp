@@ -50,7 +50,8 @@ private:
 void ShowBox(QMessageBox::Icon icon, const QString& caption, const QString& text)
 {
     QWidget* owner = ModalOwner();
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+    // No parent widget: a child window is kept for its parent alone (see PrepareModal).
+    QMessageBox box(icon, caption, text, QMessageBox::Ok);
     RunModal(box, owner);
 }
 
@@ -64,8 +65,8 @@ public:
 
     QString OpenFile(QWidget* parent, const TOpenDialogFilters& filter, const QString& initialDir) override
     {
-        QWidget* owner = parent ? parent : ModalOwner();
-        TOpenFileDialog dialog(owner, filter, initialDir);
+        QWidget* owner = parent ? parent->window() : ModalOwner();
+        TOpenFileDialog dialog(nullptr, filter, initialDir);
         if (RunModal(dialog, owner) != QDialog::Accepted)
             return {};
         return dialog.Chosen();

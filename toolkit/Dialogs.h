@@ -23,8 +23,8 @@ public:
     virtual void ShowWarning(const QString& text) = 0;
     // A plain message box with one OK button, captioned with the application title.
     virtual void ShowMessage(const QString& text) = 0;
-    // Runs a file-open dialog in initialDir with an empty file name; returns the chosen file's
-    // path, or an empty text on cancel.
+    // Runs a file-open dialog over parent's window in initialDir with an empty file name; returns
+    // the chosen file's path, or an empty text on cancel.
     virtual QString OpenFile(QWidget* parent, const TOpenDialogFilters& filter, const QString& initialDir) = 0;
 };
 

@@ -4,9 +4,11 @@
 #include "Controls.h"
 #include "Guard.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -19,7 +21,9 @@
 #include <QWindow>
 #include <algorithm>
 #include <map>
+#include <set>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -205,16 +209,64 @@ QPointer<QWidget>& MainWindow()
     return mainWindow;
 }
 
-// Puts a modal window that the window manager let the user minimise back in front, with the focus.
-void BringBack(QWidget* modal)
-{
-    if (modal->windowState() & Qt::WindowMinimized)
-        modal->setWindowState(modal->windowState() & ~Qt::WindowMinimized);
-    modal->raise();
-    modal->activateWindow();
-}
+// Qt drops the focus that reaches a window blocked by a modal window, so it is watched before Qt
+// sees it: the window manager handing the focus to such a window, as it does when the user clicks
+// or activates it (and, with openbox, as soon as the modal window is minimised), brings a modal
+// window that the window manager took off the screen back, with the focus. Which windows are off
+// the screen is read from the same event stream, so it is always in step with the focus events.
+class TModalKeeper final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        switch (event->response_type & 0x7f) {
+        case XCB_UNMAP_NOTIFY: unmapped_.insert(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window); break;
+        case XCB_MAP_NOTIFY: unmapped_.erase(reinterpret_cast<const xcb_map_notify_event_t*>(event)->window); break;
+        case XCB_DESTROY_NOTIFY: unmapped_.erase(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window); break;
+        case XCB_FOCUS_IN: {
+            const auto* focusIn = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+            if (focusIn->detail != XCB_NOTIFY_DETAIL_POINTER)
+                FocusCameTo(focusIn->event);
+            break;
+        }
+        default: break;
+        }
+        return false;
+    }
+
+private:
+    void FocusCameTo(xcb_window_t window)
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal->windowHandle() == nullptr)
+            return;
+        const xcb_window_t modalWindow = modal->windowHandle()->winId();
+        if (window == modalWindow || !unmapped_.contains(modalWindow))
+            return;
+        // Mapping a minimised window is how a client restores it; Qt would do the same, but its idea
+        // of the window's state may lag behind the events read here.
+        if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
+            xcb_map_window(x11->connection(), modalWindow);
+            xcb_flush(x11->connection());
+        }
+        QTimer::singleShot(0, modal, [modal] {
+            modal->raise();
+            modal->activateWindow();
+        });
+    }
+
+    std::set<xcb_window_t> unmapped_;
+};
 
 } // namespace
+
+void KeepModalWindowsInReach()
+{
+    static TModalKeeper keeper;
+    QCoreApplication::instance()->installNativeEventFilter(&keeper);
+}
 
 QWidget* ModalOwner()
 {
@@ -231,8 +283,12 @@ void PrepareModal(QWidget* window, QWidget* owner)
     const Qt::WindowFlags flags = window->windowFlags();
     if (flags & Qt::WindowMinimizeButtonHint)
         window->setWindowFlags(flags & ~Qt::WindowMinimizeButtonHint);
-    if (owner == nullptr || owner == window || window->parentWidget() != nullptr)
-        return; // a child dialog is kept above its parent already
+    // Only without a window manager does the owner place the window (Qt centres it over the owner).
+    // A window manager such as openbox minimises a window together with the windows kept for it,
+    // and would take the main window away with a minimised dialog; kept for the whole program
+    // instead, as Qt does by default, a dialog goes alone and the main window stays to be clicked.
+    if (owner == nullptr || owner == window || WindowManagerPresent())
+        return;
     window->winId();
     window->windowHandle()->setTransientParent(owner->windowHandle());
 }
@@ -314,15 +370,6 @@ void TForm::FocusWindowChanged(QWindow* now)
 {
     if (now == nullptr)
         return;
-    if (now == windowHandle()) {
-        // The window manager handed the focus to a window that a modal window blocks, as it does when
-        // the user clicks it: the modal window, perhaps minimised, is what the user must get back to.
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal != nullptr && modal != this) {
-            BringBack(modal);
-            return;
-        }
-    }
     const QPointer<QWindow> previous = lastFocusWindow_;
     const bool previousActivates = lastFocusActivates_;
     lastFocusWindow_ = now;

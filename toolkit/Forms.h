@@ -55,6 +55,10 @@ struct TFormDescription {
 
 QFont MakeFont(const TFontFace& face);
 
+// Brings a modal window that the window manager let the user minimise back in front, with the
+// focus, when the user activates or clicks a window it blocks. Called once at start.
+void KeepModalWindowsInReach();
+
 // The window a new modal window belongs to: the topmost modal window open, else the main window.
 QWidget* ModalOwner();
 // Readies window to run modally over owner: no minimise box (a minimised modal window would leave
