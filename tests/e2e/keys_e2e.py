@@ -1,0 +1,233 @@
+#!/usr/bin/env python3
+"""Kabinex with the keyboard alone, as on an arcade cabinet: the real program in its own X server.
+
+Bare X server (no window manager, so nobody but Kabinex hands out the keyboard focus), one session
+with real keys only: the about window closed with Enter, the read-me viewer with Escape, the ZIP
+Select dialog cancelled with Escape (ZIP support goes off), a launch message closed with Enter; after
+each, Down moves the selection and Enter launches the game now selected.
+
+With --wm openbox: the about window minimised through the window manager, then a click on the main
+window; the about window is back in front and Enter closes it.
+
+Usage: keys_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
+Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
+"""
+import argparse
+import contextlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from kabinex_e2e import (ABOUT_BUTTON, GAME_LIST, PLACEHOLDER_COLOUR, Session, check, install_emulator,  # noqa: E402
+                         log, make_gif, quit_with_escape, records, show_output, start_kabinex)
+from xsession import SKIP, Failure, WindowManager, XServer, kill_group, missing_tools, poll  # noqa: E402
+
+# The catalogue in list order; "lost" has neither a directory nor an archive.
+GAMES = ["uno", "dos", "tres", "cuatro", "lost", "cinco"]
+PRESENT = [game for game in GAMES if game != "lost"]
+
+# Keys from the game list (tab order) to the buttons: backwards through the launch and Help buttons.
+TO_HELP = ["shift+Tab"] * 2
+TO_ZIP_SELECT = ["shift+Tab"] * 3
+TO_ABOUT = ["shift+Tab"] * 7
+
+
+def make_program_dir(root, mave):
+    emudir = os.path.join(root, "emulator") + "/"
+    zipdir = os.path.join(root, "zips") + "/"
+    os.makedirs(zipdir)
+    for game in PRESENT:
+        os.makedirs(os.path.join(emudir, game))
+        for i in range(1, 6):
+            with open(os.path.join(emudir, game, f"{game}.{i}"), "wb") as f:
+                f.write(bytes([i]) * 32)
+    install_emulator(emudir, mave)
+    os.makedirs(os.path.join(root, "scrshots"))
+    make_gif(os.path.join(root, "scrshots", "notavail.gif"), PLACEHOLDER_COLOUR)
+    games = "".join(f"{game}={game.capitalize()} (1984)\n" for game in GAMES)
+    with open(os.path.join(root, "kabinex.ini"), "w") as f:
+        f.write(f"[path]\nemudir={emudir}\nzipdir={zipdir}\nunzipper=unzip\n\n[games]\n{games}")
+    return emudir
+
+
+def focused_window(x):
+    return x.run("xdotool", "getwindowfocus").strip()
+
+
+def wait_focus(x, window, what):
+    poll(f"{what} to have the keyboard focus (it is on {focused_window(x)})", lambda: focused_window(x) == window)
+
+
+def open_with_keys(x, keys, title_regex, what):
+    """Moves the focus to a button with keys and presses it with Enter."""
+    x.key(*keys, "Return")
+    window = x.wait_window(title_regex)
+    wait_focus(x, window, what)
+    return window
+
+
+class Launches:
+    def __init__(self, record):
+        self.record = record
+        self.seen = 0
+
+    def expect(self, game, after):
+        runs = poll(f"a launch of {game} after {after}", lambda: len(records(self.record)) > self.seen
+                    and records(self.record))
+        self.seen += 1
+        check(len(runs) == self.seen, f"after {after}: {len(runs)} runs, expected {self.seen}")
+        check(runs[-1][1] == game, f"after {after}: launched {runs[-1][1:]}, expected {game}")
+        log(f"ok: after {after}, Down and Enter launch {game}")
+
+    def none_since(self, what):
+        check(len(records(self.record)) == self.seen, f"{what} started the emulator: {records(self.record)[self.seen:]}")
+
+
+def play_keys(x, kabinex, mave, root):
+    emudir = make_program_dir(root, mave)
+    record = os.path.join(root, "mave-record.txt")
+    output = open(os.path.join(root, "kabinex-output.txt"), "wb")
+    proc = start_kabinex(x, kabinex, root, record, output)
+    try:
+        main = x.wait_window("^Kabinex$")
+        wait_focus(x, main, "the main window at start")
+        # The first activation shows the preview and then puts the focus on the game list.
+        Session(x, main).wait_preview(PLACEHOLDER_COLOUR, "the placeholder")
+        launches = Launches(record)
+
+        about = open_with_keys(x, TO_ABOUT, "^About Kabinex$", "the about window")
+        x.key("Return")
+        x.wait_window_gone(about)
+        wait_focus(x, main, "the main window after the about window")
+        x.key("Down", "Return")
+        launches.expect("dos", "the about window")
+
+        viewer = open_with_keys(x, TO_HELP, "^Mave - README\\.TXT$", "the read-me viewer")
+        x.key("Escape")
+        x.wait_window_gone(viewer)
+        wait_focus(x, main, "the main window after the viewer")
+        x.key("Down", "Return")
+        launches.expect("tres", "the read-me viewer")
+
+        dialog = open_with_keys(x, TO_ZIP_SELECT, "^Open$", "the ZIP Select dialog")
+        main_box, dialog_box = x.geometry(main), x.geometry(dialog)
+        centre = (dialog_box[0] + dialog_box[2] // 2, dialog_box[1] + dialog_box[3] // 2)
+        check(main_box[0] <= centre[0] < main_box[0] + main_box[2] and main_box[1] <= centre[1] < main_box[1] + main_box[3],
+              f"the Select dialog {dialog_box} does not stand over the main window {main_box}")
+        x.key("Escape")
+        x.wait_window_gone(dialog)
+        wait_focus(x, main, "the main window after the Select dialog")
+        x.key("Down", "Return")
+        launches.expect("cuatro", "the ZIP Select dialog (ZIP support off)")
+
+        x.key("Down", "Return")
+        box = poll("the launch message", lambda: [w for w in x.find_windows("^Kabinex$") if w != main])[0]
+        wait_focus(x, box, "the launch message")
+        x.key("Return")
+        x.wait_window_gone(box)
+        launches.none_since("the missing game")
+        wait_focus(x, main, "the main window after the launch message")
+        x.key("Down", "Return")
+        launches.expect("cinco", "the launch message")
+
+        ini = quit_with_escape(x, main, proc, root)
+        check(ini["path"].get("zipdir") == "<No tiene soporte ZIP!>",
+              f"zipdir written as {ini['path'].get('zipdir')!r} after the Select dialog was cancelled")
+        check(ini["path"].get("emudir") == emudir, f"emudir written as {ini['path'].get('emudir')!r}")
+        log("ok: Escape quits; the cancelled Select dialog switched ZIP support off")
+    except Failure:
+        x.save_png("root", os.path.join(root, "screen-at-failure.png"))
+        output.flush()
+        show_output(root)
+        raise
+    finally:
+        kill_group(proc)
+        output.close()
+
+
+def viewable(x, window):
+    return "Map State: IsViewable" in x.run("xwininfo", "-id", window, check=False)
+
+
+def play_minimised_about(x, kabinex, mave, root):
+    make_program_dir(root, mave)
+    record = os.path.join(root, "mave-record.txt")
+    output = open(os.path.join(root, "kabinex-output.txt"), "wb")
+    proc = start_kabinex(x, kabinex, root, record, output)
+    try:
+        main = x.wait_window("^Kabinex$")
+        poll("the main window to be active", lambda: x.active_window() == main)
+        s = Session(x, main)
+        s.click(ABOUT_BUTTON)
+        about = x.wait_window("^About Kabinex$")
+        poll("the about window to be active", lambda: x.active_window() == about)
+        # What the minimise button sends, as ICCCM defines it: WM_CHANGE_STATE with IconicState.
+        x.run("xdotool", "windowminimize", "--sync", about)
+        check(viewable(x, main), "minimising the about window took the main window away too")
+        log("ok: openbox minimised the about window; the main window stays on screen")
+        s.click(GAME_LIST, dx=60, dy=100)
+        poll("the about window back on screen", lambda: viewable(x, about))
+        poll("the about window back in front with the focus", lambda: x.active_window() == about)
+        log("ok: a click on the main window brings the about window back in front, with the focus")
+        x.key("Return")
+        x.wait_window_gone(about)
+        poll("the main window active again", lambda: x.active_window() == main)
+        check(proc.poll() is None, "kabinex ended")
+        x.key("Return")
+        runs = poll("a launch by Enter", lambda: records(record))
+        check(runs[0][1] == "uno", f"launched {runs[0][1:]}")
+        log("ok: Enter closes the about window; the main window takes keys again")
+        quit_with_escape(x, main, proc, root)
+    except Failure:
+        x.save_png("root", os.path.join(root, "screen-at-failure.png"))
+        output.flush()
+        show_output(root)
+        raise
+    finally:
+        kill_group(proc)
+        output.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kabinex", required=True)
+    parser.add_argument("--mave", required=True)
+    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
+    parser.add_argument("--keep", help="keep the program directory and a screen capture here on failure")
+    args = parser.parse_args()
+
+    missing = missing_tools() + [tool for tool in ["convert", "unzip"] + ([args.wm] if args.wm else [])
+                                 if shutil.which(tool) is None]
+    if missing:
+        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
+        return SKIP
+
+    root = tempfile.mkdtemp(prefix="kabinex-keys-")
+    try:
+        with XServer() as x, contextlib.ExitStack() as desktop:
+            try:
+                session = play_keys
+                if args.wm:
+                    desktop.enter_context(WindowManager(x))
+                    session = play_minimised_about
+                session(x, os.path.abspath(args.kabinex), os.path.abspath(args.mave), os.path.join(root, "0"))
+            except Failure as failure:
+                log(f"FAILED: {failure}")
+                if args.keep:
+                    shutil.rmtree(args.keep, ignore_errors=True)
+                    shutil.copytree(root, args.keep, symlinks=True)
+                    x.save_png("root", os.path.join(args.keep, "screen.png"))
+                    log(f"program directory and screen kept in {args.keep}")
+                return 1
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    log("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
