@@ -46,7 +46,8 @@ bool SupportingWindowManagerOnX11(xcb_connection_t* connection)
 
 bool WindowManagerPresent()
 {
-    if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>())
+    // The offscreen platform answers for X11 too, without a connection.
+    if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>(); x11 && x11->connection())
         return SupportingWindowManagerOnX11(x11->connection());
     // The offscreen and minimal platforms have no window manager; every other one has its own.
     const QString platform = QGuiApplication::platformName();

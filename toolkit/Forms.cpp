@@ -247,7 +247,7 @@ private:
             return;
         // Mapping a minimised window is how a client restores it; Qt would do the same, but its idea
         // of the window's state may lag behind the events read here.
-        if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>(); x11 && x11->connection()) {
             xcb_map_window(x11->connection(), modalWindow);
             xcb_flush(x11->connection());
         }

@@ -1,0 +1,87 @@
+// Modal windows on a display without a window manager (the offscreen platform has none): they
+// take the focus, give it back to their owner, and cannot be minimised.
+#include "Application.h"
+#include "Forms.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr TFontFace Font{"MS Sans Serif", -11, true, clRed};
+constexpr TFormDescription MainDescription{"Main", 200, 100, clBlack, Font, TBorderIcons::SystemMenu};
+constexpr TFormDescription BoxDescription{"Box", 100, 50, clBlack, Font, TBorderIcons::All};
+
+class ModalTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(WindowManagerPresent());
+        main.SetMainWindow();
+        main.SetOnActivate([this] { ++activations; });
+        main.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return activations == 1; }));
+    }
+
+    // Runs dialog modally over the main window; while it runs, records whether it had the focus,
+    // then closes it.
+    void RunAndClose(QDialog& dialog)
+    {
+        QTimer::singleShot(0, &dialog, [&] {
+            focusedWhileOpen = QTest::qWaitFor([&] { return QApplication::activeWindow() == &dialog; });
+            dialog.reject();
+        });
+        EXPECT_EQ(ModalOwner(), &main);
+        RunModal(dialog, ModalOwner());
+    }
+
+    TForm main{MainDescription};
+    int activations = 0;
+    bool focusedWhileOpen = false;
+};
+
+TEST_F(ModalTest, AFormShownModallyHasNoMinimiseBoxAndIsKeptForItsOwner)
+{
+    TForm box(BoxDescription);
+    ASSERT_TRUE(box.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QTimer::singleShot(0, &box, [&] {
+        EXPECT_EQ(ModalOwner(), &box);
+        EXPECT_EQ(box.windowHandle()->transientParent(), main.windowHandle());
+        box.close();
+    });
+    box.ShowModal();
+    EXPECT_FALSE(box.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(box.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(box.windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(ModalTest, FocusComesBackAfterEachKindOfWindowButActivatesOnlyAfterFormsAndFileDialogs)
+{
+    TForm box(BoxDescription);
+    RunAndClose(box);
+    EXPECT_TRUE(focusedWhileOpen) << "the form";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return activations == 2; })) << "after the form";
+
+    QMessageBox message(QMessageBox::NoIcon, "Kabinex", "Mensaje", QMessageBox::Ok);
+    RunAndClose(message);
+    EXPECT_TRUE(focusedWhileOpen) << "the message box";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &main; })) << "after the message box";
+
+    auto* files = new QFileDialog;
+    files->setOption(QFileDialog::DontUseNativeDialog);
+    RunAndClose(*files);
+    EXPECT_TRUE(focusedWhileOpen) << "the file dialog";
+    // The dialog is gone before the focus comes back, as in the program.
+    delete files;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return activations == 3; })) << "after the file dialog";
+    EXPECT_EQ(QApplication::activeWindow(), &main);
+    QTest::qWait(50);
+    EXPECT_EQ(activations, 3);
+}
+
+} // namespace
