@@ -21,6 +21,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 #include <xcb/xcb.h>
@@ -341,11 +342,52 @@ void TForm::showEvent(QShowEvent* event)
     activateWindow();
 }
 
+namespace {
+
+// Holds the keys that come to a window while its activation runs (the handler may dispatch
+// waiting events) and hands them to it afterwards, so that they reach the control the activation
+// gave the focus to: a Down pressed as a window closes moves the list, not the button that opened
+// it. Keys to other windows, such as an error box the activation shows, pass.
+class TKeyHolder final : public QObject {
+public:
+    explicit TKeyHolder(QWindow* window)
+        : window_(window)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    ~TKeyHolder() override
+    {
+        QCoreApplication::instance()->removeEventFilter(this);
+        for (auto& event : held_)
+            if (window_)
+                QCoreApplication::postEvent(window_, event.release());
+    }
+
+protected:
+    bool eventFilter(QObject* target, QEvent* event) override
+    {
+        const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
+        // Keys come to the window first, which passes them on to its focused control.
+        if (!key || window_ == nullptr || target != window_)
+            return false;
+        held_.emplace_back(static_cast<QKeyEvent*>(event)->clone());
+        return true;
+    }
+
+private:
+    QPointer<QWindow> window_;
+    std::vector<std::unique_ptr<QEvent>> held_;
+};
+
+} // namespace
+
 void TForm::RunActivation()
 {
     if (!onActivate_)
         return;
     activatedOnce_ = true;
+    const TKeyHolder holdKeys(windowHandle());
     Guarded(onActivate_);
 }
 

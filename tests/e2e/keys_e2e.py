@@ -4,10 +4,12 @@
 Bare X server (no window manager, so nobody but Kabinex hands out the keyboard focus), one session
 with real keys only: the about window closed with Enter, the read-me viewer with Escape, the ZIP
 Select dialog cancelled with Escape (ZIP support goes off), a launch message closed with Enter; after
-each, Down moves the selection and Enter launches the game now selected.
+each, Down moves the selection and Enter launches the game now selected. Then the error box that the
+viewer shows when the emulator's read-me is gone: Enter, the viewer, Escape, and the list again.
+Message boxes and dialogs stand over the main window.
 
 With --wm openbox: the about window minimised through the window manager, then a click on the main
-window; the about window is back in front and Enter closes it.
+window; the about window is back in front and Enter closes it. The same with the Select dialog.
 
 Usage: keys_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
@@ -22,7 +24,7 @@ import tempfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from kabinex_e2e import (ABOUT_BUTTON, GAME_LIST, PLACEHOLDER_COLOUR, Session, check, install_emulator,  # noqa: E402
+from kabinex_e2e import (ABOUT_BUTTON, GAME_LIST, PLACEHOLDER_COLOUR, ZIP_SELECT_BUTTON, Session, check, install_emulator,  # noqa: E402
                          log, make_gif, quit_with_escape, records, show_output, start_kabinex)
 from xsession import SKIP, Failure, WindowManager, XServer, kill_group, missing_tools, poll  # noqa: E402
 
@@ -70,6 +72,15 @@ def open_with_keys(x, keys, title_regex, what):
     return window
 
 
+def check_over(box, main_box, what):
+    """Without a window manager Kabinex places its message boxes and dialogs: centred over the main window."""
+    centre = (box[0] + box[2] // 2, box[1] + box[3] // 2)
+    main_centre = (main_box[0] + main_box[2] // 2, main_box[1] + main_box[3] // 2)
+    # Qt allows for a frame it cannot know of without a window manager: a few dozen pixels at most.
+    check(abs(centre[0] - main_centre[0]) <= 40 and abs(centre[1] - main_centre[1]) <= 60,
+          f"{what} {box} is not centred over the main window {main_box}")
+
+
 class Launches:
     def __init__(self, record):
         self.record = record
@@ -114,10 +125,7 @@ def play_keys(x, kabinex, mave, root):
         launches.expect("tres", "the read-me viewer")
 
         dialog = open_with_keys(x, TO_ZIP_SELECT, "^Open$", "the ZIP Select dialog")
-        main_box, dialog_box = x.geometry(main), x.geometry(dialog)
-        centre = (dialog_box[0] + dialog_box[2] // 2, dialog_box[1] + dialog_box[3] // 2)
-        check(main_box[0] <= centre[0] < main_box[0] + main_box[2] and main_box[1] <= centre[1] < main_box[1] + main_box[3],
-              f"the Select dialog {dialog_box} does not stand over the main window {main_box}")
+        check_over(x.geometry(dialog), x.geometry(main), "the Select dialog")
         x.key("Escape")
         x.wait_window_gone(dialog)
         wait_focus(x, main, "the main window after the Select dialog")
@@ -127,12 +135,28 @@ def play_keys(x, kabinex, mave, root):
         x.key("Down", "Return")
         box = poll("the launch message", lambda: [w for w in x.find_windows("^Kabinex$") if w != main])[0]
         wait_focus(x, box, "the launch message")
+        check_over(x.geometry(box), x.geometry(main), "the launch message")
         x.key("Return")
         x.wait_window_gone(box)
         launches.none_since("the missing game")
         wait_focus(x, main, "the main window after the launch message")
         x.key("Down", "Return")
         launches.expect("cinco", "the launch message")
+
+        # The error box in front of the viewer: the emulator's read-me is gone.
+        os.remove(os.path.join(emudir, "readme.txt"))
+        x.key(*TO_HELP, "Return")
+        error = poll("the error box", lambda: [w for w in x.find_windows("^Kabinex$") if w != main])[0]
+        wait_focus(x, error, "the error box")
+        x.key("Return")
+        x.wait_window_gone(error)
+        viewer = x.wait_window("^Mave - README\\.TXT$")
+        wait_focus(x, viewer, "the viewer after the error box")
+        x.key("Escape")
+        x.wait_window_gone(viewer)
+        wait_focus(x, main, "the main window after the viewer and its error box")
+        x.key("Up", "Up", "Return")
+        launches.expect("cuatro", "the error box and the viewer")
 
         ini = quit_with_escape(x, main, proc, root)
         check(ini["path"].get("zipdir") == "<No tiene soporte ZIP!>",
@@ -181,6 +205,19 @@ def play_minimised_about(x, kabinex, mave, root):
         runs = poll("a launch by Enter", lambda: records(record))
         check(runs[0][1] == "uno", f"launched {runs[0][1:]}")
         log("ok: Enter closes the about window; the main window takes keys again")
+
+        s.click(ZIP_SELECT_BUTTON)
+        dialog = x.wait_window("^Open$")
+        poll("the Select dialog to be active", lambda: x.active_window() == dialog)
+        x.run("xdotool", "windowminimize", "--sync", dialog)
+        check(viewable(x, main), "minimising the Select dialog took the main window away too")
+        s.click(GAME_LIST, dx=60, dy=100)
+        poll("the Select dialog back in front with the focus",
+             lambda: viewable(x, dialog) and x.active_window() == dialog)
+        x.key("Escape")
+        x.wait_window_gone(dialog)
+        poll("the main window active again", lambda: x.active_window() == main)
+        log("ok: the Select dialog minimised comes back the same way and Escape closes it")
         quit_with_escape(x, main, proc, root)
     except Failure:
         x.save_png("root", os.path.join(root, "screen-at-failure.png"))

@@ -1,10 +1,13 @@
 // Modal windows on a display without a window manager (the offscreen platform has none): they
-// take the focus, give it back to their owner, and cannot be minimised.
+// take the focus, give it back to their owner, and cannot be minimised; keys that come during an
+// activation reach the control it gives the focus to.
 #include "Application.h"
 #include "Forms.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QListWidget>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -82,6 +85,52 @@ TEST_F(ModalTest, FocusComesBackAfterEachKindOfWindowButActivatesOnlyAfterFormsA
     EXPECT_EQ(QApplication::activeWindow(), &main);
     QTest::qWait(50);
     EXPECT_EQ(activations, 3);
+}
+
+const TControlRow ListAndButton[] = {
+    {"List", TControlKind::ListBox, {0, 0, 100, 80}, nullptr, nullptr, 0},
+    {"Button", TControlKind::Button, {110, 0, 50, 20}, "B", nullptr, 1},
+};
+
+TEST(ActivationKeysTest, KeysDuringAnActivationGoToTheControlItFocusesAndAnErrorBoxStillGetsItsKeys)
+{
+    TForm form(MainDescription);
+    form.BuildControls(ListAndButton);
+    auto* list = form.Control<QListWidget>("List");
+    auto* button = form.Control<QPushButton>("Button");
+    list->addItems({"a", "b", "c"});
+    list->setCurrentRow(0);
+    int activations = 0;
+    bool boxClosedByKey = false;
+    form.SetOnActivate([&] {
+        ++activations;
+        // The key comes while the handler dispatches waiting events, before it moves the focus.
+        QTest::keyClick(form.windowHandle(), Qt::Key_Down);
+        ProcessMessages();
+        if (activations == 2) {
+            QMessageBox box(QMessageBox::Critical, "Kabinex", "Fehler.", QMessageBox::Ok);
+            QTimer::singleShot(0, &box, [&] {
+                if (QTest::qWaitForWindowExposed(&box))
+                    QTest::keyClick(box.windowHandle(), Qt::Key_Escape);
+            });
+            // A hang guard: a box that never gets its key is closed without the OK result.
+            QTimer::singleShot(10000, &box, &QDialog::reject);
+            boxClosedByKey = RunModal(box, &form) == QMessageBox::Ok;
+        }
+        list->setFocus();
+    });
+    form.show();
+    button->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return activations == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->currentRow() == 1; })) << "the Down went to the button";
+
+    TForm other(BoxDescription);
+    QTimer::singleShot(0, &other, [&] { other.close(); });
+    button->setFocus();
+    other.ShowModal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return activations == 2; }));
+    EXPECT_TRUE(boxClosedByKey);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->currentRow() == 2; }));
 }
 
 } // namespace
