@@ -18,14 +18,14 @@ import argparse
 import contextlib
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from kabinex_e2e import (ABOUT_BUTTON, GAME_LIST, PLACEHOLDER_COLOUR, ZIP_SELECT_BUTTON, Session, check, install_emulator,  # noqa: E402
-                         log, make_gif, quit_with_escape, records, show_output, start_kabinex)
+from kabinex_e2e import (ABOUT_BUTTON, GAME_LIST, MWM_DECOR_MINIMIZE, MWM_FUNC_MINIMIZE,  # noqa: E402
+                         PLACEHOLDER_COLOUR, ZIP_SELECT_BUTTON, Session, check, install_emulator, log, make_gif,
+                         quit_with_escape, records, show_output, start_kabinex)
 from xsession import SKIP, Failure, WindowManager, XServer, kill_group, missing_tools, poll  # noqa: E402
 
 # The catalogue in list order; "lost" has neither a directory nor an archive.
@@ -81,6 +81,15 @@ def check_over(box, main_box, what):
           f"{what} {box} is not centred over the main window {main_box}")
 
 
+def check_centred_on_screen(x, window, what):
+    """The about window and the viewer open centred on the screen the first time."""
+    left, top, width, height = x.geometry(window)
+    centre = (left + width // 2, top + height // 2)
+    screen_centre = (x.size[0] // 2, x.size[1] // 2)
+    check(all(abs(a - b) <= 1 for a, b in zip(centre, screen_centre)),
+          f"{what} is centred at {centre}, not at the screen's centre {screen_centre}")
+
+
 class Launches:
     def __init__(self, record):
         self.record = record
@@ -111,6 +120,7 @@ def play_keys(x, kabinex, mave, root):
         launches = Launches(record)
 
         about = open_with_keys(x, TO_ABOUT, "^About Kabinex$", "the about window")
+        check_centred_on_screen(x, about, "the about window")
         x.key("Return")
         x.wait_window_gone(about)
         wait_focus(x, main, "the main window after the about window")
@@ -118,6 +128,7 @@ def play_keys(x, kabinex, mave, root):
         launches.expect("dos", "the about window")
 
         viewer = open_with_keys(x, TO_HELP, "^Mave - README\\.TXT$", "the read-me viewer")
+        check_centred_on_screen(x, viewer, "the read-me viewer")
         x.key("Escape")
         x.wait_window_gone(viewer)
         wait_focus(x, main, "the main window after the viewer")
@@ -177,6 +188,17 @@ def viewable(x, window):
     return "Map State: IsViewable" in x.run("xwininfo", "-id", window, check=False)
 
 
+def check_no_minimise_hint(x, window, what):
+    """A modal window asks for no minimise function or box, for the window managers that honour the
+    Motif hints (openbox offers its minimise button all the same)."""
+    hints = [int(v, 16) for v in x.property(window, "_MOTIF_WM_HINTS").split(",")]
+    check(len(hints) >= 3 and hints[0] & 3 == 3, f"{what}: no Motif functions and decorations ({hints})")
+    check(not hints[1] & MWM_FUNC_MINIMIZE, f"{what}: the Motif functions {hints[1]:#x} ask for minimise")
+    check(not hints[2] & MWM_DECOR_MINIMIZE, f"{what}: the Motif decorations {hints[2]:#x} ask for a minimise box")
+    log(f"ok: {what} asks for no minimise box (openbox allows: "
+        f"{x.property(window, '_NET_WM_ALLOWED_ACTIONS').replace('_NET_WM_ACTION_', '')})")
+
+
 def play_minimised_about(x, kabinex, mave, root):
     make_program_dir(root, mave)
     record = os.path.join(root, "mave-record.txt")
@@ -189,6 +211,7 @@ def play_minimised_about(x, kabinex, mave, root):
         s.click(ABOUT_BUTTON)
         about = x.wait_window("^About Kabinex$")
         poll("the about window to be active", lambda: x.active_window() == about)
+        check_no_minimise_hint(x, about, "the about window")
         # What the minimise button sends, as ICCCM defines it: WM_CHANGE_STATE with IconicState.
         x.run("xdotool", "windowminimize", "--sync", about)
         check(viewable(x, main), "minimising the about window took the main window away too")
