@@ -3,9 +3,9 @@
 #include "Forms.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QGuiApplication>
 #include <QStyleFactory>
 #include <cstring>
 #include <memory>
@@ -17,6 +17,7 @@ QString& Title()
     static QString title = QStringLiteral("Kabinex");
     return title;
 }
+
 // The child window a compliant window manager names on the root window, and names again on the
 // child itself; a stale property left by a manager that ended names a window that is gone.
 bool SupportingWindowManagerOnX11(xcb_connection_t* connection)

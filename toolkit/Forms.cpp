@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
