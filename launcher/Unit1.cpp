@@ -8,6 +8,7 @@
 #include "Graphics.h"
 #include "Guard.h"
 #include "IniFiles.h"
+#include "Preview.h"
 #include "Screen.h"
 
 #include <QCheckBox>
@@ -158,7 +159,7 @@ void TForm1::FormCreate()
 {
     screenshotGif_ = std::make_unique<TGifFile>();
     programDir_ = platform::CurrentDir();
-    settings_ = std::make_unique<TIniFile>(platform::JoinPath(programDir_, "kabinex.ini"));
+    settings_ = std::make_unique<TIniFile>(platform::FindEntry(programDir_, "kabinex.ini"));
     MaveDir->setText(QString::fromStdString(settings_->ReadString("path", "emudir", ".")));
     ZipDir->setText(QString::fromStdString(settings_->ReadString("path", "zipdir", ToStd(NoZipMarker))));
     unzipper_ = settings_->ReadString("path", "unzipper", "unzip");
@@ -295,25 +296,24 @@ void TForm1::GameDescsClick()
     // An empty catalogue has nothing to show; a name that is no plain file name gets the placeholder.
     if (GameDescs->currentRow() >= 0) {
         const std::string game = SelectedGame();
-        ShowScreenshot(platform::IsPlainFileName(game) ? ScreenshotPath(game + ".gif") : PlaceholderPath());
+        ShowScreenshot(platform::IsPlainFileName(game) ? ScreenshotPath(game) : PlaceholderPath());
     }
     SetExecuteButton();
 }
 
-std::string TForm1::ScreenshotPath(const std::string& fileName) const
+std::string TForm1::ScreenshotPath(const std::string& game) const
 {
-    return platform::JoinPath(platform::JoinPath(programDir_, "scrshots"), fileName);
+    return preview::ScreenshotPath(programDir_, EmulatorDirForCheck(), game);
 }
 
 std::string TForm1::PlaceholderPath() const
 {
-    return ScreenshotPath("notavail.gif");
+    return preview::PlaceholderPath(programDir_);
 }
 
 void TForm1::ShowScreenshot(const std::string& path)
 {
-    screenshotGif_->LoadFromFile(platform::FileExists(path) ? path : PlaceholderPath());
-    Screenshot->SetPicture(*screenshotGif_->AsBitmap());
+    preview::ShowScreenshot(*screenshotGif_, *Screenshot, path, PlaceholderPath());
 }
 
 void TForm1::GameDescsDblClick()

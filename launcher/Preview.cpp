@@ -1,0 +1,119 @@
+#include "Preview.h"
+
+#include "Controls.h"
+#include "FileSystem.h"
+#include "GifUnit.h"
+#include "Graphics.h"
+#include "SysUtils.h"
+
+#include <QImageReader>
+#include <cctype>
+#include <QPainter>
+#include <optional>
+
+namespace preview {
+
+namespace {
+
+// The entry of dir named name in any letter case that is a regular file. The exact name is tried
+// without listing the directory; the listing, made at most once, serves the other names.
+class TFileLookup {
+public:
+    explicit TFileLookup(std::string dir) : dir_(std::move(dir)) {}
+
+    std::optional<std::string> Find(const std::string& name)
+    {
+        std::string path = platform::JoinPath(dir_, name);
+        if (platform::FileExists(path))
+            return path;
+        if (!index_)
+            index_.emplace(dir_);
+        const std::optional<std::string> found = index_->Find(name);
+        if (!found || *found == name)
+            return std::nullopt;
+        path = platform::JoinPath(dir_, *found);
+        return platform::FileExists(path) ? std::optional(path) : std::nullopt;
+    }
+
+private:
+    std::string dir_;
+    std::optional<platform::TDirectoryIndex> index_;
+};
+
+bool EndsWithIgnoringCase(const std::string& text, std::string_view ending)
+{
+    if (text.size() < ending.size())
+        return false;
+    for (std::size_t i = 0; i < ending.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[text.size() - ending.size() + i]);
+        if (std::tolower(c) != ending[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string ScreenshotDir(const std::string& programDir)
+{
+    return platform::FindEntry(programDir, "scrshots");
+}
+
+std::string PlaceholderPath(const std::string& programDir)
+{
+    return platform::FindEntry(ScreenshotDir(programDir), "notavail.gif");
+}
+
+std::string ScreenshotPath(const std::string& programDir, const std::string& emulatorDir, const std::string& game)
+{
+    TFileLookup screenshots(ScreenshotDir(programDir));
+    for (const char* extension : {".gif", ".png", ".jpg", ".jpeg"})
+        if (auto found = screenshots.Find(game + extension))
+            return *found;
+    if (!emulatorDir.empty()) {
+        const std::string snapDir = platform::FindEntry(emulatorDir, "snap");
+        if (auto found = TFileLookup(snapDir).Find(game + ".png"))
+            return *found;
+        if (auto found = TFileLookup(platform::FindEntry(snapDir, game)).Find("0000.png"))
+            return *found;
+    }
+    return PlaceholderPath(programDir);
+}
+
+bool IsGifFile(const std::string& path)
+{
+    return EndsWithIgnoringCase(path, ".gif");
+}
+
+QImage LoadFitted(const std::string& path, QSize box)
+{
+    QImageReader reader(QString::fromStdString(path));
+    reader.setAutoTransform(true); // a JPEG's orientation tag
+    QImage image = reader.read();
+    if (image.isNull())
+        throw Exception("La imagen \"" + path + "\" no se puede leer");
+    // Premultiplied, so that smooth scaling weighs each pixel by its opacity.
+    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    if (image.width() > box.width() || image.height() > box.height())
+        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Transparent parts show the window's black, as the control's background would.
+    QImage opaque(image.size(), QImage::Format_RGB32);
+    opaque.fill(Qt::black);
+    QPainter painter(&opaque);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return opaque;
+}
+
+void ShowScreenshot(TGifFile& gif, TImage& control, const std::string& path, const std::string& placeholder)
+{
+    const std::string& shown = platform::FileExists(path) ? path : placeholder;
+    if (!IsGifFile(shown)) {
+        control.SetPicture(LoadFitted(shown, control.size()));
+        return;
+    }
+    gif.LoadFromFile(shown);
+    control.SetPicture(*gif.AsBitmap());
+}
+
+} // namespace preview
