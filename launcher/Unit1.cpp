@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "AddGames.h"
 #include "Artwork.h"
 #include "Controls.h"
 #include "Dialogs.h"
@@ -10,7 +11,9 @@
 #include "IniFiles.h"
 #include "Preview.h"
 #include "Screen.h"
+#include "progress.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -153,6 +156,14 @@ void TForm1::WireEvents()
     ConnectHandler(ButtonHelp, &QPushButton::clicked, this, &TForm1::ButtonHelpClick);
     ConnectHandler(ButtonAbout, &QPushButton::clicked, this, &TForm1::ButtonAboutClick);
     ConnectHandler(ButtonQuit, &QPushButton::clicked, this, &TForm1::ButtonQuitClick);
+    // From the game list's context menu or its Insert key: the window's layout stays as it is.
+    auto* addGames = new QAction(QStringLiteral("Añadir juegos del disco"), GameDescs);
+    addGames->setObjectName(QStringLiteral("AddGamesAction"));
+    addGames->setShortcut(Qt::Key_Insert);
+    addGames->setShortcutContext(Qt::WidgetShortcut);
+    GameDescs->addAction(addGames);
+    GameDescs->setContextMenuPolicy(Qt::ActionsContextMenu);
+    ConnectHandler(addGames, &QAction::triggered, this, &TForm1::AddGamesClick);
 }
 
 void TForm1::FormCreate()
@@ -395,6 +406,27 @@ void TForm1::ButtonAboutClick()
 {
     if (aboutBox_)
         aboutBox_->ShowModal();
+}
+
+void TForm1::AddGamesClick()
+{
+    Screen::SetCursor(TCursor::HourGlass);
+    const auto showProgress = [](float fraction) {
+        if (ProgressHook)
+            ProgressHook(fraction);
+    };
+    const bool zipOn = ZipDir->text() != NoZipMarker;
+    addgames::TAddResult result;
+    try {
+        result = addgames::AddGamesFromDisk(
+            *settings_, {EmulatorDirForCheck(), zipOn ? std::optional(ToStd(ZipDir->text())) : std::nullopt}, showProgress);
+    } catch (...) {
+        Screen::SetCursor(TCursor::Default);
+        throw;
+    }
+    FillCatalogue();
+    Screen::SetCursor(TCursor::Default);
+    Dialogs().ShowMessage(QString::fromStdString(addgames::Summary(result)));
 }
 
 void TForm1::ButtonQuitClick()

@@ -52,6 +52,8 @@ public:
     void ButtonHelpClick();
     void ButtonAboutClick();
     void ButtonQuitClick();
+    // Adds the games found on disk to the catalogue, then fills and checks the list again.
+    void AddGamesClick();
 
     // Shows the screenshot file at path (GIF, PNG or JPEG) in Screenshot, or the placeholder when
     // there is no such file.
