@@ -93,9 +93,12 @@ QImage LoadFitted(const std::string& path, QSize box)
     if (image.isNull())
         throw Exception("La imagen \"" + path + "\" no se puede leer");
     // Premultiplied, so that smooth scaling weighs each pixel by its opacity.
-    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    const bool transparent = image.hasAlphaChannel();
+    image.convertTo(transparent ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     if (image.width() > box.width() || image.height() > box.height())
         image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (!transparent)
+        return image;
     // Transparent parts show the window's black, as the control's background would.
     QImage opaque(image.size(), QImage::Format_RGB32);
     opaque.fill(Qt::black);
