@@ -9,14 +9,45 @@
 #include <QImageReader>
 #include <cctype>
 #include <QPainter>
+#include <chrono>
+#include <filesystem>
+#include <memory>
 #include <optional>
+#include <unordered_map>
 
 namespace preview {
 
 namespace {
 
+// The listing of a directory, made again only when the directory has changed since: stepping
+// through a big collection must not list a screenshot directory of thousands of files per game.
+std::shared_ptr<const platform::TDirectoryIndex> ListingOf(const std::string& dir)
+{
+    struct TListing {
+        std::filesystem::file_time_type stamp;
+        std::shared_ptr<const platform::TDirectoryIndex> index;
+    };
+    constexpr std::size_t Kept = 8; // scrshots, snap, and a few game snapshot directories
+    static std::unordered_map<std::string, TListing> listings;
+    std::error_code error;
+    const auto stamp = std::filesystem::last_write_time(dir, error);
+    if (error)
+        return std::make_shared<platform::TDirectoryIndex>(dir); // not there: lists nothing, keeps nothing
+    if (const auto kept = listings.find(dir); kept != listings.end() && kept->second.stamp == stamp)
+        return kept->second.index;
+    auto index = std::make_shared<const platform::TDirectoryIndex>(dir);
+    // File times advance in coarse steps: a directory changed in the last moments may change
+    // again under the same time, so only a listing of a settled directory is kept.
+    if (std::filesystem::file_time_type::clock::now() - stamp < std::chrono::seconds(2))
+        return index;
+    if (listings.size() >= Kept)
+        listings.clear();
+    listings[dir] = {stamp, index};
+    return index;
+}
+
 // The entry of dir named name in any letter case that is a regular file. The exact name is tried
-// without listing the directory; the listing, made at most once, serves the other names.
+// without a listing; the listing serves the other names.
 class TFileLookup {
 public:
     explicit TFileLookup(std::string dir) : dir_(std::move(dir)) {}
@@ -27,7 +58,7 @@ public:
         if (platform::FileExists(path))
             return path;
         if (!index_)
-            index_.emplace(dir_);
+            index_ = ListingOf(dir_);
         const std::optional<std::string> found = index_->Find(name);
         if (!found || *found == name)
             return std::nullopt;
@@ -37,7 +68,7 @@ public:
 
 private:
     std::string dir_;
-    std::optional<platform::TDirectoryIndex> index_;
+    std::shared_ptr<const platform::TDirectoryIndex> index_;
 };
 
 bool EndsWithIgnoringCase(const std::string& text, std::string_view ending)

@@ -9,6 +9,8 @@
 
 #include <QImage>
 #include <QListWidget>
+#include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -205,6 +207,19 @@ TEST_F(PreviewImagesTest, EveryKindOfScreenshotIsFoundInItsOrderInAnyLetterCase)
     program.Write("SCRSHOTS/ninja.gif", PlainGif(27, 7, 1));
     EXPECT_EQ(shownWidth(), 27);
     EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("; ").toStdString();
+}
+
+TEST_F(PreviewImagesTest, ScreenshotAddedToASettledDirectoryIsFound)
+{
+    program.Write("scrshots/OTHER.GIF", PlainGif(5, 5, 1));
+    const auto settled = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    std::filesystem::last_write_time(program / "scrshots", settled);
+    EXPECT_EQ(Start()->Screenshot->Picture().width(), 4); // the placeholder, after a listing
+    RunTool("convert -size 31x7 xc:gray PNG:" + (program / "scrshots/NINJA.PNG"));
+    EXPECT_EQ(Start()->Screenshot->Picture().width(), 31);
+    std::filesystem::remove(program / "scrshots/NINJA.PNG");
+    std::filesystem::last_write_time(program / "scrshots", settled);
+    EXPECT_EQ(Start()->Screenshot->Picture().width(), 4);
 }
 
 } // namespace
