@@ -314,8 +314,9 @@ TCollectionDirs DirsFromSettings(const TIniFile& settings)
 
 std::string Summary(const TAddResult& result)
 {
-    std::string text = result.added.size() == 1 ? "Se añadió 1 juego al catálogo."
-                                                 : "Se añadieron " + std::to_string(result.added.size()) + " juegos al catálogo.";
+    std::string text = result.added.empty()     ? "No se encontraron juegos nuevos en el disco."
+        : result.added.size() == 1 ? "Se añadió 1 juego al catálogo."
+                                   : "Se añadieron " + std::to_string(result.added.size()) + " juegos al catálogo.";
     if (!result.skipped.empty()) {
         constexpr std::size_t Shown = 10;
         text += "\n\nNombres no válidos como clave de kabinex.ini, no añadidos:";

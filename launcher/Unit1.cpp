@@ -427,6 +427,7 @@ void TForm1::AddGamesClick()
     FillCatalogue();
     Screen::SetCursor(TCursor::Default);
     Dialogs().ShowMessage(QString::fromStdString(addgames::Summary(result)));
+    GameDescsClick(); // the list starts again at its first game: its picture and launch button
 }
 
 void TForm1::ButtonQuitClick()

@@ -1,6 +1,7 @@
 // Games found on disk added to the catalogue: real directories, the stand-in emulator's own
 // -listfull, real settings files read back byte by byte.
 #include "AddGames.h"
+#include "Controls.h"
 #include "IniFiles.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
@@ -177,10 +178,12 @@ TEST_F(AddGamesTest, TheGameListsActionFillsAndChecksTheListAtOnce)
     GameDir("galaxia", 5);
     Archive("Canyon.zip");
     Archive("x=y.zip");
+    root.Write("prog/scrshots/notavail.gif", ReadAll(KABINEX_SOURCE_DIR "/demo/scrshots/notavail.gif"));
     ScriptedDialogs dialogs;
     CurrentDirScope here(root / "prog");
     TForm1 form;
     ASSERT_EQ(form.GameDescs->count(), 1);
+    form.ButtonExecute->setText("before");
 
     QAction* action = form.GameDescs->findChild<QAction*>("AddGamesAction");
     ASSERT_NE(action, nullptr);
@@ -193,9 +196,14 @@ TEST_F(AddGamesTest, TheGameListsActionFillsAndChecksTheListAtOnce)
     EXPECT_EQ(form.GameDescs->item(1)->text(), "Canyon Racer (1988)");
     EXPECT_EQ(form.GameDescs->item(2)->text(), "Galaxia Invasora (1979)");
     EXPECT_EQ(form.GameNames->item(1)->text(), "Canyon");
-    ASSERT_EQ(dialogs.messages.size(), 1);
+    form.GameDescs->setCurrentRow(2);
+    action->trigger(); // nothing new: the list starts again at the first game, its button red
+    EXPECT_EQ(form.GameDescs->currentRow(), 0);
+    EXPECT_EQ(form.ButtonExecute->text(), "No ROMs!");
+    ASSERT_EQ(dialogs.messages.size(), 2);
     EXPECT_THAT(dialogs.messages[0].toStdString(), testing::HasSubstr("Se añadieron 2 juegos"));
     EXPECT_THAT(dialogs.messages[0].toStdString(), testing::HasSubstr("\"x=y\""));
+    EXPECT_THAT(dialogs.messages[1].toStdString(), testing::HasSubstr("No se encontraron juegos nuevos"));
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
