@@ -364,14 +364,24 @@ int AddGamesCommand(std::ostream& out, std::ostream& err)
 
 std::optional<int> RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
 {
-    if (argc < 2)
+    // Qt's own options (-platform, -display, -session ...) take one dash and go to the window.
+    if (argc < 2 || std::string_view(argv[1]).substr(0, 2) != "--") {
+        if (argc == 2 && std::string_view(argv[1]) == "-h") {
+            out << Usage;
+            return 0;
+        }
         return std::nullopt;
+    }
     const std::string option = argv[1];
-    if (argc == 2 && (option == "--help" || option == "-h")) {
+    if (argc > 2) {
+        err << "kabinex: argumento de más: " << Printable(argv[2]) << "\n" << Usage;
+        return 2;
+    }
+    if (option == "--help") {
         out << Usage;
         return 0;
     }
-    if (argc == 2 && option == "--add-games") {
+    if (option == "--add-games") {
         int appArgc = 1;
         QCoreApplication app(appArgc, argv); // the emulator's list is read through Qt
         return AddGamesCommand(out, err);

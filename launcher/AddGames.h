@@ -60,8 +60,9 @@ std::string Summary(const TAddResult& result);
 // The directories the settings file names, as the main window reads them at start.
 TCollectionDirs DirsFromSettings(const TIniFile& settings);
 
-// The program's command-line options, run in the current (program) directory. Nothing when the
-// arguments ask for the window; otherwise the exit status.
+// The program's own options (--add-games, --help), run in the current (program) directory.
+// Nothing when the arguments ask for the window (none, or Qt's own one-dash options); otherwise
+// the exit status.
 std::optional<int> RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 } // namespace addgames

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QListWidget>
 #include <filesystem>
+#include <sstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -169,6 +170,31 @@ TEST_F(AddGamesTest, LongScanReportsProgressUpToTheEnd)
     ASSERT_GE(fractions.size(), 50u);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
     EXPECT_EQ(fractions.back(), 1.0f);
+}
+
+TEST(CommandLineTest, OwnOptionsAreAnsweredAndQtsOwnGoToTheWindow)
+{
+    const auto run = [](std::vector<std::string> arguments, std::string* out = nullptr, std::string* err = nullptr) {
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        std::ostringstream outText, errText;
+        const auto status = addgames::RunCommandLine(int(argv.size()), argv.data(), outText, errText);
+        if (out)
+            *out = outText.str();
+        if (err)
+            *err = errText.str();
+        return status;
+    };
+    EXPECT_EQ(run({"kabinex"}), std::nullopt);
+    EXPECT_EQ(run({"kabinex", "-platform", "offscreen"}), std::nullopt);
+    std::string out, err;
+    EXPECT_EQ(run({"kabinex", "--help"}, &out), 0);
+    EXPECT_THAT(out, testing::HasSubstr("--add-games"));
+    EXPECT_EQ(run({"kabinex", "--add-game"}, &out, &err), 2);
+    EXPECT_THAT(err, testing::HasSubstr("opción desconocida: --add-game"));
+    EXPECT_EQ(run({"kabinex", "--add-games", "now"}, &out, &err), 2);
+    EXPECT_THAT(err, testing::HasSubstr("argumento de más: now"));
 }
 
 TEST_F(AddGamesTest, TheGameListsActionFillsAndChecksTheListAtOnce)
