@@ -7,8 +7,8 @@
 #include "SysUtils.h"
 
 #include <QImageReader>
-#include <cctype>
 #include <QPainter>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -27,7 +27,7 @@ std::shared_ptr<const platform::TDirectoryIndex> ListingOf(const std::string& di
         std::filesystem::file_time_type stamp;
         std::shared_ptr<const platform::TDirectoryIndex> index;
     };
-    constexpr std::size_t Kept = 8; // scrshots, snap, and a few game snapshot directories
+    constexpr std::size_t Kept = 8; // the program, screenshot, emulator and snapshot directories
     static std::unordered_map<std::string, TListing> listings;
     std::error_code error;
     const auto stamp = std::filesystem::last_write_time(dir, error);
@@ -46,11 +46,18 @@ std::shared_ptr<const platform::TDirectoryIndex> ListingOf(const std::string& di
     return index;
 }
 
+// dir's entry named name, as platform::FindEntry finds it, from the kept listing: the exact name
+// when it stands there, else one in another letter case, else name itself.
+std::string FindListed(const std::string& dir, const std::string& name)
+{
+    return platform::JoinPath(dir, ListingOf(dir)->Find(name).value_or(name));
+}
+
 // The entry of dir named name in any letter case that is a regular file. The exact name is tried
-// without a listing; the listing serves the other names.
+// without a listing; the listing (kept or not) serves the other names.
 class TFileLookup {
 public:
-    explicit TFileLookup(std::string dir) : dir_(std::move(dir)) {}
+    TFileLookup(std::string dir, bool keepListing) : dir_(std::move(dir)), keepListing_(keepListing) {}
 
     std::optional<std::string> Find(const std::string& name)
     {
@@ -58,7 +65,7 @@ public:
         if (platform::FileExists(path))
             return path;
         if (!index_)
-            index_ = ListingOf(dir_);
+            index_ = keepListing_ ? ListingOf(dir_) : std::make_shared<const platform::TDirectoryIndex>(dir_);
         const std::optional<std::string> found = index_->Find(name);
         if (!found || *found == name)
             return std::nullopt;
@@ -68,6 +75,7 @@ public:
 
 private:
     std::string dir_;
+    bool keepListing_;
     std::shared_ptr<const platform::TDirectoryIndex> index_;
 };
 
@@ -85,27 +93,30 @@ bool EndsWithIgnoringCase(const std::string& text, std::string_view ending)
 
 } // namespace
 
+// The fixed directories are looked up in kept listings: the emulator directory may hold thousands
+// of game directories, and the screenshot directory thousands of pictures.
 std::string ScreenshotDir(const std::string& programDir)
 {
-    return platform::FindEntry(programDir, "scrshots");
+    return FindListed(programDir, "scrshots");
 }
 
 std::string PlaceholderPath(const std::string& programDir)
 {
-    return platform::FindEntry(ScreenshotDir(programDir), "notavail.gif");
+    return FindListed(ScreenshotDir(programDir), "notavail.gif");
 }
 
 std::string ScreenshotPath(const std::string& programDir, const std::string& emulatorDir, const std::string& game)
 {
-    TFileLookup screenshots(ScreenshotDir(programDir));
+    TFileLookup screenshots(ScreenshotDir(programDir), true);
     for (const char* extension : {".gif", ".png", ".jpg", ".jpeg"})
         if (auto found = screenshots.Find(game + extension))
             return *found;
     if (!emulatorDir.empty()) {
-        const std::string snapDir = platform::FindEntry(emulatorDir, "snap");
-        if (auto found = TFileLookup(snapDir).Find(game + ".png"))
+        const std::string snapDir = FindListed(emulatorDir, "snap");
+        if (auto found = TFileLookup(snapDir, true).Find(game + ".png"))
             return *found;
-        if (auto found = TFileLookup(platform::FindEntry(snapDir, game)).Find("0000.png"))
+        // One game's own snapshot directory is small and seen once: its listing is not kept.
+        if (auto found = TFileLookup(FindListed(snapDir, game), false).Find("0000.png"))
             return *found;
     }
     return PlaceholderPath(programDir);
