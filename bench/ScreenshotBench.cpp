@@ -1,7 +1,8 @@
 // Screenshot switch: from a selection change in the game list to the new picture in the preview
 // control, as the program does it (read and decode the GIF, convert it, hand it to the control),
 // for 256-colour photograph-like screenshots of 640x480 and 1024x768. Beside it, Qt's own GIF
-// reader handing its picture to the same control.
+// reader handing its picture to the same control, and the program switching to a true-colour PNG
+// of the same picture (read with Qt's reader and scaled down to fit the control).
 //
 //   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKABINEX_BENCH=ON
 //   cmake --build build-bench --target ScreenshotBench && build-bench/ScreenshotBench [processes]
@@ -22,6 +23,7 @@
 #include "Unit1.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QImageReader>
 #include <QListWidget>
 #include <QTemporaryDir>
@@ -57,6 +59,33 @@ void WriteScreenshot(const fs::path& path, TSize size, int seed)
     frame.height = size.height;
     frame.pixels = std::move(pixels);
     giftest::WriteGifWithGiflib(path.string(), size.width, size.height, giftest::Palette(256, seed), {frame});
+}
+
+// The same picture as WriteScreenshot's, as an emulator would save it: a true-colour PNG.
+void WritePngScreenshot(const fs::path& path, TSize size, int seed, bool indexed)
+{
+    const std::vector<std::uint8_t> pixels = benchimages::PhotoLike(size.width, size.height);
+    const std::vector<GifColorType> palette = giftest::Palette(256, seed);
+    QImage image(size.width, size.height, QImage::Format_RGB32);
+    for (int y = 0; y < size.height; ++y)
+        for (int x = 0; x < size.width; ++x) {
+            const GifColorType& colour = palette[std::uint8_t(pixels[std::size_t(y) * size.width + x] + seed)];
+            image.setPixel(x, y, qRgb(colour.Red, colour.Green, colour.Blue));
+        }
+    if (indexed) // 256 colours as in the GIF: Qt writes an 8-bit palette PNG
+        image = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+    image.save(QString::fromStdString(path.string()), "png");
+}
+
+// A program directory whose games have PNG screenshots only.
+void BuildPngProgramDir(const fs::path& root, TSize size, bool palette)
+{
+    fs::create_directories(root / "scrshots");
+    std::ofstream(root / "kabinex.ini") << "[path]\nemudir=" << (root / "emu").string() << "/\n"
+                                        << "[games]\nfirst=First game\nsecond=Second game\n";
+    WritePngScreenshot(root / "scrshots" / "first.png", size, 0, palette);
+    WritePngScreenshot(root / "scrshots" / "second.png", size, 17, palette);
+    WriteScreenshot(root / "scrshots" / "notavail.gif", {16, 16}, 3);
 }
 
 // A program directory per size: games "first" and "second", each with its screenshot.
@@ -143,20 +172,28 @@ int main(int argc, char** argv)
         return Child(argc, argv);
 
     const int processes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv); // the PNG screenshots are written through QImage
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     const bool qtReadsGif = QImageReader::supportedImageFormats().contains("gif");
     QTemporaryDir dir;
     for (TSize size : Sizes) {
         const fs::path programDir = fs::path(dir.path().toStdString()) / SizeName(size);
+        const fs::path pngProgramDir = fs::path(dir.path().toStdString()) / (SizeName(size) + "-png");
+        const fs::path palettePngProgramDir = fs::path(dir.path().toStdString()) / (SizeName(size) + "-png8");
         BuildProgramDir(programDir, size);
-        std::vector<double> kabinex, peer;
+        BuildPngProgramDir(pngProgramDir, size, false);
+        BuildPngProgramDir(palettePngProgramDir, size, true);
+        std::vector<double> kabinex, kabinexPng, kabinexPalettePng, peer;
         for (int run = 0; run < processes; ++run) {
             kabinex.push_back(RunChild(self, "kabinex", programDir));
+            kabinexPng.push_back(RunChild(self, "kabinex", pngProgramDir));
+            kabinexPalettePng.push_back(RunChild(self, "kabinex", palettePngProgramDir));
             if (qtReadsGif)
                 peer.push_back(RunChild(self, "qt", programDir));
         }
         std::printf("%s: %.1f ms\n", SizeName(size).c_str(), Median(kabinex));
+        std::printf("%s true-colour PNG: %.1f ms\n", SizeName(size).c_str(), Median(kabinexPng));
+        std::printf("%s 256-colour PNG: %.1f ms\n", SizeName(size).c_str(), Median(kabinexPalettePng));
         if (qtReadsGif)
             std::printf("%s (Qt's GIF reader): %.1f ms\n", SizeName(size).c_str(), Median(peer));
         std::fflush(stdout);

@@ -14,6 +14,9 @@
 // ended by a line feed; within each field a backslash is written as \\, a tab as \t, a line feed
 // as \n and a carriage return as \r, so every field can be recovered exactly. The line is written
 // with one append, so several stand-ins recording into the same file do not mix their lines.
+//
+// With the single argument -listfull it prints the games it knows, as the real emulator does: a
+// header line, then per set its name, blanks and its description in double quotes.
 #include "TabFields.h"
 
 #include <QApplication>
@@ -31,6 +34,7 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -117,6 +121,31 @@ bool AppendSaves(const char* paths)
     return written;
 }
 
+// The demo's games, and two sets a collection may hold beyond them.
+constexpr std::pair<const char*, const char*> KnownGames[] = {
+    {"astrofox", "Astro Fox (1982)"},
+    {"canyon", "Canyon Racer (1988)"},
+    {"castillo", "Castillo Encantado (1986)"},
+    {"cometa", "Cometa Azul (1980)"},
+    {"corsario", "El Corsario Pirata (1985)"},
+    {"dragonet", "Dragonet (1987)"},
+    {"galaxia", "Galaxia Invasora (1979)"},
+    {"ninja", "Ninja Kid (1984)"},
+    {"pinguino", "Pingüino Saltarín (1983)"},
+    {"pulsar", "Pulsar Patrol (1981)"},
+    {"relampago", "Relámpago (1991)"},
+    {"sombra", "La Sombra del Dragón (1989)"},
+    {"tortuga", "Tortuga Turbo (1983)"},
+    {"volcan", "Volcán (1990)"},
+};
+
+void PrintGameList()
+{
+    std::printf("Name:     Description:\n");
+    for (const auto& [name, description] : KnownGames)
+        std::printf("%-10s\"%s\"\n", name, description);
+}
+
 void WaitForFile(const char* file)
 {
     if (file == nullptr || *file == '\0')
@@ -131,6 +160,10 @@ void WaitForFile(const char* file)
 int main(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments == std::vector<std::string>{"-listfull"}) {
+        PrintGameList();
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     if (const char* record = std::getenv("MAVE_STANDIN_RECORD")) {
         if (!AppendRecord(record, arguments)) {
             std::perror(record);

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "AddGames.h"
 #include "Artwork.h"
 #include "Controls.h"
 #include "Dialogs.h"
@@ -8,8 +9,11 @@
 #include "Graphics.h"
 #include "Guard.h"
 #include "IniFiles.h"
+#include "Preview.h"
 #include "Screen.h"
+#include "progress.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -152,13 +156,21 @@ void TForm1::WireEvents()
     ConnectHandler(ButtonHelp, &QPushButton::clicked, this, &TForm1::ButtonHelpClick);
     ConnectHandler(ButtonAbout, &QPushButton::clicked, this, &TForm1::ButtonAboutClick);
     ConnectHandler(ButtonQuit, &QPushButton::clicked, this, &TForm1::ButtonQuitClick);
+    // From the game list's context menu or its Insert key: the window's layout stays as it is.
+    auto* addGames = new QAction(QStringLiteral("Añadir juegos del disco"), GameDescs);
+    addGames->setObjectName(QStringLiteral("AddGamesAction"));
+    addGames->setShortcut(Qt::Key_Insert);
+    addGames->setShortcutContext(Qt::WidgetShortcut);
+    GameDescs->addAction(addGames);
+    GameDescs->setContextMenuPolicy(Qt::ActionsContextMenu);
+    ConnectHandler(addGames, &QAction::triggered, this, &TForm1::AddGamesClick);
 }
 
 void TForm1::FormCreate()
 {
     screenshotGif_ = std::make_unique<TGifFile>();
     programDir_ = platform::CurrentDir();
-    settings_ = std::make_unique<TIniFile>(platform::JoinPath(programDir_, "kabinex.ini"));
+    settings_ = std::make_unique<TIniFile>(platform::FindEntry(programDir_, "kabinex.ini"));
     MaveDir->setText(QString::fromStdString(settings_->ReadString("path", "emudir", ".")));
     ZipDir->setText(QString::fromStdString(settings_->ReadString("path", "zipdir", ToStd(NoZipMarker))));
     unzipper_ = settings_->ReadString("path", "unzipper", "unzip");
@@ -295,25 +307,24 @@ void TForm1::GameDescsClick()
     // An empty catalogue has nothing to show; a name that is no plain file name gets the placeholder.
     if (GameDescs->currentRow() >= 0) {
         const std::string game = SelectedGame();
-        ShowScreenshot(platform::IsPlainFileName(game) ? ScreenshotPath(game + ".gif") : PlaceholderPath());
+        ShowScreenshot(platform::IsPlainFileName(game) ? ScreenshotPath(game) : PlaceholderPath());
     }
     SetExecuteButton();
 }
 
-std::string TForm1::ScreenshotPath(const std::string& fileName) const
+std::string TForm1::ScreenshotPath(const std::string& game) const
 {
-    return platform::JoinPath(platform::JoinPath(programDir_, "scrshots"), fileName);
+    return preview::ScreenshotPath(programDir_, EmulatorDirForCheck(), game);
 }
 
 std::string TForm1::PlaceholderPath() const
 {
-    return ScreenshotPath("notavail.gif");
+    return preview::PlaceholderPath(programDir_);
 }
 
 void TForm1::ShowScreenshot(const std::string& path)
 {
-    screenshotGif_->LoadFromFile(platform::FileExists(path) ? path : PlaceholderPath());
-    Screenshot->SetPicture(*screenshotGif_->AsBitmap());
+    preview::ShowScreenshot(*screenshotGif_, *Screenshot, path, PlaceholderPath());
 }
 
 void TForm1::GameDescsDblClick()
@@ -395,6 +406,28 @@ void TForm1::ButtonAboutClick()
 {
     if (aboutBox_)
         aboutBox_->ShowModal();
+}
+
+void TForm1::AddGamesClick()
+{
+    Screen::SetCursor(TCursor::HourGlass);
+    const auto showProgress = [](float fraction) {
+        if (ProgressHook)
+            ProgressHook(fraction);
+    };
+    const bool zipOn = ZipDir->text() != NoZipMarker;
+    addgames::TAddResult result;
+    try {
+        result = addgames::AddGamesFromDisk(
+            *settings_, {EmulatorDirForCheck(), zipOn ? std::optional(ToStd(ZipDir->text())) : std::nullopt}, showProgress);
+    } catch (...) {
+        Screen::SetCursor(TCursor::Default);
+        throw;
+    }
+    FillCatalogue();
+    Screen::SetCursor(TCursor::Default);
+    Dialogs().ShowMessage(QString::fromStdString(addgames::Summary(result)));
+    GameDescsClick(); // the list starts again at its first game: its picture and launch button
 }
 
 void TForm1::ButtonQuitClick()

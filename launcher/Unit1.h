@@ -52,8 +52,11 @@ public:
     void ButtonHelpClick();
     void ButtonAboutClick();
     void ButtonQuitClick();
+    // Adds the games found on disk to the catalogue, then fills and checks the list again.
+    void AddGamesClick();
 
-    // Shows the GIF file at path in Screenshot, or the placeholder when there is no such file.
+    // Shows the screenshot file at path (GIF, PNG or JPEG) in Screenshot, or the placeholder when
+    // there is no such file.
     void ShowScreenshot(const std::string& path);
 
     // The emulator's arguments: the ROM-set name, then the switches of the checked options.
@@ -94,7 +97,8 @@ public:
 
 private:
     void BindControls();
-    std::string ScreenshotPath(const std::string& fileName) const;
+    // The file that shows the game (a plain file name), else the placeholder.
+    std::string ScreenshotPath(const std::string& game) const;
     std::string PlaceholderPath() const;
     void WireEvents();
     void FillCatalogue();

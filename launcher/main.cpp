@@ -1,4 +1,5 @@
 // The program block: the application, its windows in their order, the event loop.
+#include "AddGames.h"
 #include "Application.h"
 #include "Artwork.h"
 #include "FmProgr.h"
@@ -11,10 +12,13 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <csignal>
+#include <iostream>
 #include <memory>
 
 int main(int argc, char** argv)
 {
+    if (const auto status = addgames::RunCommandLine(argc, argv, std::cout, std::cerr))
+        return *status; // --add-games, --help: no window
     // A file-size limit reached while writing the settings fails that write (the file stays as it
     // was, the user is told) instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make ccache pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation2
+  libqt6gui6  # Qt's image plugins: JPEG screenshots (PNG is built into Qt itself)
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libgif-dev
   unzip zip

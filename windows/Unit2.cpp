@@ -51,12 +51,12 @@ TForm2::TForm2(std::function<std::string()> emulatorDir, std::function<std::stri
 
 std::string TForm2::EmulatorReadmePath() const
 {
-    return platform::JoinPath(emulatorDir_(), "readme.txt");
+    return platform::FindEntry(emulatorDir_(), "readme.txt");
 }
 
 std::string TForm2::LauncherReadmePath() const
 {
-    return platform::JoinPath(programDir_(), "KABINEX.TXT");
+    return platform::FindEntry(programDir_(), "KABINEX.TXT");
 }
 
 void TForm2::showEvent(QShowEvent* event)
