@@ -12,6 +12,7 @@
 //   xvfb-run -a build-bench/game_list_bench [check|find|huge|memory ...]   (default: all)
 #include "FileSystem.h"
 #include "GameList.h"
+#include "IniFiles.h"
 #include "Median.h"
 #include "Unit1.h"
 
@@ -220,7 +221,7 @@ void Memory()
     QTemporaryDir dir;
     const fs::path root = dir.path().toStdString();
     // About 57 bytes a line: 1.75 million games make a 100 MB file.
-    WriteSettings(root, "", 1750000, " - a description of ordinary length");
+    WriteSettings(root, "", 1750000, " - one description");
     std::printf("settings file of %.1f MB\n", fs::file_size(root / "kabinex.ini") / 1e6);
     InChild("empty window with one list", [](auto shown) {
         QDialog window;
@@ -228,6 +229,10 @@ void Memory()
         (new QListWidget(&window))->setGeometry(16, 256, 225, 145);
         window.show();
         (void)QTest::qWaitForWindowExposed(&window);
+        shown();
+    });
+    InChild("the settings file read, nothing shown", [&](auto shown) {
+        const TIniFile settings((root / "kabinex.ini").string());
         shown();
     });
     InChild("kabinex, 1.75 million games", [&](auto shown) {
