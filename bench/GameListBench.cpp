@@ -1,4 +1,4 @@
-// The game list at size, in four parts:
+// The game list at size, four measurements:
 //   check   the ROM check of N games (half with their directory, a quarter with an archive in a
 //           ZIP directory of N/4 archives in mixed letter case): TRomCheck beside a check that
 //           opens each archive's path by name, as one did before archives were found in any case;
@@ -267,10 +267,10 @@ void Memory()
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> parts(argv + 1, argv + argc);
-    if (parts.empty())
-        parts = {"check", "find", "huge", "memory"};
-    for (const std::string& part : parts) {
+    std::vector<std::string> chosen(argv + 1, argv + argc);
+    if (chosen.empty())
+        chosen = {"check", "find", "huge", "memory"};
+    for (const std::string& part : chosen) {
         if (part == "memory") {
             Memory();
             continue;

@@ -16,10 +16,10 @@ char32_t FoldSlowly(char32_t c)
     if (QChar::category(c) == QChar::Mark_NonSpacing)
         return Skipped;
     if (QChar::decompositionTag(c) == QChar::Canonical) {
-        const QString parts = QChar::decomposition(c);
-        if (!parts.isEmpty())
-            c = parts.at(0).isHighSurrogate() && parts.size() > 1 ? QChar::surrogateToUcs4(parts.at(0), parts.at(1))
-                                                                  : parts.at(0).unicode();
+        const QString pieces = QChar::decomposition(c);
+        if (!pieces.isEmpty())
+            c = pieces.at(0).isHighSurrogate() && pieces.size() > 1 ? QChar::surrogateToUcs4(pieces.at(0), pieces.at(1))
+                                                                  : pieces.at(0).unicode();
         // A decomposition may itself start with a decomposable letter (Vietnamese, Greek).
         if (QChar::decompositionTag(c) == QChar::Canonical)
             return FoldSlowly(c);
