@@ -3,6 +3,14 @@
 // game's directory, fills one list with every description in one call ("·· " before missing
 // ones), shows scrshots/notavail.gif, titles its window "Kabinex", and on Escape writes the eight
 // settings back in one rewrite of the file. Bench code only.
+//
+//   peer_launcher          the list filled with one item per game (QListWidget)
+//   peer_launcher --view   the same list as a view over the file's text: a model whose rows are
+//                          offsets into it, no item or string per game
+//   peer_launcher --empty  a window of the same size with one empty list, nothing read
+// When KABINEX_MARKS_FINAL_FD names a descriptor, a byte is written to it once every mark is
+// known (here: before the window shows), as Kabinex does when its check ends.
+#include <QAbstractListModel>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -11,12 +19,16 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPixmap>
 #include <QStringList>
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -83,9 +95,41 @@ int CountEntries(const std::string& dir)
     return count;
 }
 
+// One row per game: where its description stands in the file's text, and its mark.
+class CatalogueModel : public QAbstractListModel {
+public:
+    struct Row {
+        qsizetype begin;
+        qsizetype end;
+        bool missing;
+    };
+    CatalogueModel(const QString& text, std::vector<Row> rows) : text_(text), rows_(std::move(rows)) {}
+    int rowCount(const QModelIndex&) const override { return static_cast<int>(rows_.size()); }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role == Qt::SizeHintRole)
+            return QSize(0, 13);
+        if (role != Qt::DisplayRole)
+            return {};
+        const Row& row = rows_[static_cast<std::size_t>(index.row())];
+        const QString description = text_.mid(row.begin, row.end - row.begin);
+        return row.missing ? QStringLiteral("\u00B7\u00B7 ") + description : description;
+    }
+
+private:
+    const QString& text_;
+    std::vector<Row> rows_;
+};
+
+void ReportMarksFinal()
+{
+    if (const char* fd = std::getenv("KABINEX_MARKS_FINAL_FD"))
+        (void)!write(std::atoi(fd), "\n", 1);
+}
+
 class PeerWindow : public QDialog {
 public:
-    PeerWindow()
+    explicit PeerWindow(bool asView)
     {
         setWindowTitle(QStringLiteral("Kabinex"));
         setFixedSize(547, 413);
@@ -112,11 +156,20 @@ public:
             options_.push_back(box);
         }
 
-        auto* list = new QListWidget(this);
-        list->setGeometry(16, 256, 225, 145);
-        list->setUniformItemSizes(true);
-        list->addItems(Catalogue());
-        list->setCurrentRow(0);
+        if (asView) {
+            auto* view = new QListView(this);
+            view->setGeometry(16, 256, 225, 145);
+            view->setUniformItemSizes(true);
+            view->setModel(new CatalogueModel(ini_.text, CatalogueRows()));
+            view->setCurrentIndex(view->model()->index(0, 0));
+        } else {
+            auto* list = new QListWidget(this);
+            list->setGeometry(16, 256, 225, 145);
+            list->setUniformItemSizes(true);
+            list->addItems(Catalogue());
+            list->setCurrentRow(0);
+        }
+        ReportMarksFinal();
     }
 
     void reject() override
@@ -132,6 +185,21 @@ private:
                                       QStringLiteral("altfmbase"), QStringLiteral("noscanlines"),
                                       QStringLiteral("vsync"), QStringLiteral("frameskip")};
         return keys;
+    }
+
+    std::vector<CatalogueModel::Row> CatalogueRows() const
+    {
+        const std::string emuDir = emuDir_->text().toStdString();
+        std::vector<CatalogueModel::Row> rows;
+        for (const Line& line : ini_.lines) {
+            if (line.section != QStringLiteral("games"))
+                continue;
+            const qsizetype keyBegin = ini_.text.lastIndexOf(QLatin1Char('\n'), line.valueBegin) + 1;
+            const QStringView name =
+                QStringView(ini_.text).mid(keyBegin, ini_.text.indexOf(QLatin1Char('='), keyBegin) - keyBegin).trimmed();
+            rows.push_back({line.valueBegin, line.valueEnd, CountEntries(emuDir + name.toString().toStdString()) < 7});
+        }
+        return rows;
     }
 
     QStringList Catalogue() const
@@ -185,7 +253,16 @@ private:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    PeerWindow window;
+    if (argc > 1 && std::strcmp(argv[1], "--empty") == 0) {
+        QDialog window;
+        window.setWindowTitle(QStringLiteral("Kabinex"));
+        window.setFixedSize(547, 413);
+        (new QListWidget(&window))->setGeometry(16, 256, 225, 145);
+        ReportMarksFinal();
+        window.show();
+        return app.exec();
+    }
+    PeerWindow window(argc > 1 && std::strcmp(argv[1], "--view") == 0);
     window.show();
     return app.exec();
 }

@@ -6,12 +6,17 @@
 // (a directory with five files) and the others missing (no directory), the settings file holding
 // [path], [options] and then [games]. Each run starts the program in it and times
 //   start: exec until the main window is mapped;
+//   marks: exec until every mark is final: the program writes a byte to the descriptor named by
+//          KABINEX_MARKS_FINAL_FD then; a program that writes nothing within 3 s of mapping
+//          its window is taken to have checked everything before it showed (marks = start);
 //   quit:  after a click on the first option (a setting changed), Escape until the process ended;
 // and takes the process's peak resident memory. It prints the medians.
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target startup_bench peer_launcher kabinex
-//   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/startup_bench build-bench/kabinex build-bench/peer_launcher [-r RUNS] [N ...]
-// Further programs (an older kabinex, say) join the alternation.
+//   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/startup_bench build-bench/kabinex
+//       build-bench/peer_launcher build-bench/peer_launcher --view build-bench/peer_launcher --empty [-r RUNS] [N ...]
+// A word starting with "--" is an argument of the program before it. Further programs (an older
+// kabinex, say) join the alternation.
 #include "Median.h"
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -22,9 +27,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -81,6 +88,7 @@ std::string BuildProgramDir(const fs::path& root, int games)
 
 struct RunResult {
     double startMs = 0;
+    double marksMs = 0;
     double quitMs = 0;
     double peakMb = 0;
     bool settingWritten = false;
@@ -100,18 +108,24 @@ public:
     }
     ~Bench() { XCloseDisplay(display_); }
 
-    RunResult Run(const std::string& program, const fs::path& dir, const std::string& ini)
+    RunResult Run(const std::vector<std::string>& program, const fs::path& dir, const std::string& ini)
     {
         WriteFile(dir / "kabinex.ini", ini);
         DrainEvents();
+        int marks[2];
+        if (pipe2(marks, O_CLOEXEC) != 0)
+            std::exit(3);
         RunResult result;
         const Clock::time_point start = Clock::now();
-        const pid_t pid = Spawn(program, dir);
+        const pid_t pid = Spawn(program, dir, marks[1]);
+        close(marks[1]);
         const Window window = WaitForMappedWindow();
-        result.startMs = Milliseconds(start, Clock::now());
+        const Clock::time_point mapped = Clock::now();
+        result.startMs = Milliseconds(start, mapped);
+        result.marksMs = Milliseconds(start, MarksFinal(marks[0], mapped, mapped + std::chrono::milliseconds(3000)));
 
         // Let the first activation (screenshot, button) finish before acting like a user.
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        std::this_thread::sleep_until(std::max(Clock::now(), mapped + std::chrono::milliseconds(800)));
         ClickFirstOption(window);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
@@ -122,12 +136,14 @@ public:
         wait4(pid, &status, 0, &usage);
         result.quitMs = Milliseconds(escape, Clock::now());
         result.peakMb = usage.ru_maxrss / 1024.0;
+        // Open until the end: a late byte must find a reader.
+        close(marks[0]);
         result.settingWritten = ReadFile(dir / "kabinex.ini").find("enablejoystick=1") != std::string::npos;
         return result;
     }
 
 private:
-    pid_t Spawn(const std::string& program, const fs::path& dir)
+    pid_t Spawn(const std::vector<std::string>& program, const fs::path& dir, int marksFd)
     {
         const pid_t pid = fork();
         if (pid == 0) {
@@ -135,10 +151,29 @@ private:
                 _exit(127);
             freopen("/dev/null", "w", stdout);
             freopen("/dev/null", "w", stderr);
-            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            // The write end stays open across exec; the read end closes.
+            const int fd = dup(marksFd);
+            setenv("KABINEX_MARKS_FINAL_FD", std::to_string(fd).c_str(), 1);
+            std::vector<char*> argv;
+            for (const std::string& word : program)
+                argv.push_back(const_cast<char*>(word.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
             _exit(127);
         }
         return pid;
+    }
+
+    // When the program said every mark is final, not before its window mapped; the mapping
+    // itself when it said nothing until `until`.
+    static Clock::time_point MarksFinal(int fd, Clock::time_point mapped, Clock::time_point until)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        pollfd wait{fd, POLLIN, 0};
+        char byte = 0;
+        if (left > 0 && poll(&wait, 1, static_cast<int>(left)) > 0 && read(fd, &byte, 1) == 1)
+            return std::max(mapped, Clock::now());
+        return mapped;
     }
 
     void DrainEvents()
@@ -185,19 +220,21 @@ private:
 };
 
 struct Series {
-    std::vector<double> start, quit, peak;
+    std::vector<double> start, marks, quit, peak;
     int unwritten = 0;
     void Add(const RunResult& r)
     {
         start.push_back(r.startMs);
+        marks.push_back(r.marksMs);
         quit.push_back(r.quitMs);
         peak.push_back(r.peakMb);
         unwritten += r.settingWritten ? 0 : 1;
     }
-    void Print(const char* name, int games) const
+    void Print(const std::string& name, int games, bool writesSettings) const
     {
-        std::printf("%8d %-16s start %8.1f ms   quit %8.1f ms   peak %7.1f MB%s\n", games, name, Median(start),
-                    Median(quit), Median(peak), unwritten ? "   (setting NOT written in some runs)" : "");
+        std::printf("%8d %-24s start %8.1f ms   marks %8.1f ms   quit %8.1f ms   peak %7.1f MB%s\n", games,
+                    name.c_str(), Median(start), Median(marks), Median(quit), Median(peak),
+                    writesSettings && unwritten ? "   (setting NOT written in some runs)" : "");
     }
 };
 
@@ -206,7 +243,7 @@ struct Series {
 int main(int argc, char** argv)
 {
     // Programs and sizes may come in any order: a number is a catalogue size.
-    std::vector<std::string> programs;
+    std::vector<std::vector<std::string>> programs;
     std::vector<int> sizes;
     int runs = 7;
     for (int i = 1; i < argc; ++i) {
@@ -214,15 +251,17 @@ int main(int argc, char** argv)
             runs = std::atoi(argv[++i]);
         else if (std::isdigit(static_cast<unsigned char>(argv[i][0])))
             sizes.push_back(std::atoi(argv[i]));
+        else if (std::strncmp(argv[i], "--", 2) == 0 && !programs.empty())
+            programs.back().push_back(argv[i]);
         else
-            programs.push_back(fs::absolute(argv[i]).string());
+            programs.push_back({fs::absolute(argv[i]).string()});
     }
     if (programs.size() < 2) {
         std::fprintf(stderr, "usage: %s KABINEX PEER [MORE PROGRAMS] [-r RUNS] [GAMES ...]\n", argv[0]);
         return 2;
     }
     if (sizes.empty())
-        sizes = {40000, 100000};
+        sizes = {10000, 40000, 100000};
 
     Bench bench;
     for (const int games : sizes) {
@@ -232,8 +271,12 @@ int main(int argc, char** argv)
         for (int run = 0; run < runs; ++run)
             for (std::size_t p = 0; p < programs.size(); ++p)
                 series[p].Add(bench.Run(programs[p], dir, ini));
-        for (std::size_t p = 0; p < programs.size(); ++p)
-            series[p].Print(fs::path(programs[p]).filename().c_str(), games);
+        for (std::size_t p = 0; p < programs.size(); ++p) {
+            std::string name = fs::path(programs[p].front()).filename().string();
+            for (std::size_t word = 1; word < programs[p].size(); ++word)
+                name += " " + programs[p][word];
+            series[p].Print(name, games, name.find("--empty") == std::string::npos);
+        }
         std::fflush(stdout);
     }
     return 0;

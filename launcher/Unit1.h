@@ -4,6 +4,7 @@
 
 #include "Forms.h"
 #include "GameLaunch.h"
+#include "GameList.h"
 
 #include <QString>
 #include <memory>
@@ -15,21 +16,15 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class TColorButton;
 class TImage;
 class TGifFile;
 class TIniFile;
-namespace platform {
-class TSubdirectories;
-}
 
 // Stand in the directory fields instead of a path; never name a real file or directory.
 inline const QString NotDefinedMarker = QStringLiteral("<no definido!>");
 inline const QString NoZipMarker = QStringLiteral("<No tiene soporte ZIP!>");
-// Prefixes the description of a game whose ROMs are missing.
-inline const QString MissingMark = QStringLiteral("\u00B7\u00B7 ");
 
 class TForm1 : public TForm {
     Q_OBJECT
@@ -77,7 +72,7 @@ public:
     TImage* Image1;
     TImage* Screenshot;
     QLabel* Label3;
-    QListWidget* GameNames;
+    TGameListView* GameNames;
     QGroupBox* GroupOptions;
     QCheckBox* CheckJoy;
     QCheckBox* CheckNoSound;
@@ -88,7 +83,7 @@ public:
     QPushButton* ButtonQuit;
     QPushButton* ButtonAbout;
     QLineEdit* MaveDir;
-    QListWidget* GameDescs;
+    TGameListView* GameDescs;
     QPushButton* MaveOpenButton;
     QLineEdit* ZipDir;
     QPushButton* ZipOpenButton;
@@ -102,12 +97,13 @@ private:
     std::string PlaceholderPath() const;
     void WireEvents();
     void FillCatalogue();
-    // The game's archive in the ZIP directory exists (never while ZIP support is off).
-    bool ZipArchiveExists(const std::string& game) const;
+    // Puts a game list where the table's list box of that name stood, in its place in the tab order.
+    TGameListView* ReplaceListBox(const char* name);
+    // A ROM check of the directories as the fields name them now.
+    std::unique_ptr<TRomCheck> RomCheckNow() const;
     // The directory whose subdirectories are the games' directories; empty while none is set.
     std::string EmulatorDirForCheck() const;
-    // The game's directory among gameDirs has enough entries, or its archive exists.
-    bool GameAvailable(const std::string& game, const platform::TSubdirectories& gameDirs) const;
+    void ReportMarksFinal() const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
     void PickDirectory(QLineEdit* field, const struct TOpenDialogFilters& filter, const QString& marker);
 
@@ -115,12 +111,10 @@ private:
     std::unique_ptr<TIniFile> settings_;
     std::string unzipper_;
     std::unique_ptr<TGifFile> screenshotGif_;
+    TGameListModel* games_;
     QPointer<TForm> aboutBox_;
     QPointer<TForm> readmeViewer_;
     TGameLauncher launcher_{*this};
 };
-
-// Enough entries in a game's directory ("." and ".." included) for its ROMs to count as present.
-inline constexpr int PresentEntryCount = 7;
 
 std::string ToStd(const QString& text);

@@ -115,7 +115,7 @@ TEST_F(ActivationTest, DoubleClickAnywhereInTheListLaunchesTheSelection)
     QTest::mouseDClick(area, Qt::LeftButton, {}, QPoint(20, area->height() - 5));
     EXPECT_EQ(dialogs.warnings.size(), 1);
     EXPECT_EQ(main->SelectedGame(), "alpha");
-    const QRect second = main->GameDescs->visualItemRect(main->GameDescs->item(1));
+    const QRect second = main->GameDescs->visualRect(main->GameDescs->model()->index(1, 0));
     QTest::mouseClick(area, Qt::LeftButton, {}, second.center());
     QTest::mouseDClick(area, Qt::LeftButton, {}, second.center());
     EXPECT_EQ(dialogs.warnings.size(), 2) << "one launch per double-click";

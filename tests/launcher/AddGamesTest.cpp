@@ -8,7 +8,7 @@
 #include "Unit1.h"
 
 #include <QAction>
-#include <QListWidget>
+#include "GameListRows.h"
 #include <filesystem>
 #include <sstream>
 #include <gmock/gmock.h>
@@ -218,9 +218,9 @@ TEST_F(AddGamesTest, TheGameListsActionFillsAndChecksTheListAtOnce)
     action->trigger();
 
     ASSERT_EQ(form.GameDescs->count(), 3);
-    EXPECT_EQ(form.GameDescs->item(0)->text(), QString::fromUtf8("\u00B7\u00B7 Ninja Kid"));
-    EXPECT_EQ(form.GameDescs->item(1)->text(), "Canyon Racer (1988)");
-    EXPECT_EQ(form.GameDescs->item(2)->text(), "Galaxia Invasora (1979)");
+    EXPECT_EQ(RowText(*form.GameDescs, 0), QString::fromUtf8("\u00B7\u00B7 Ninja Kid"));
+    EXPECT_EQ(RowText(*form.GameDescs, 1), "Canyon Racer (1988)");
+    EXPECT_EQ(RowText(*form.GameDescs, 2), "Galaxia Invasora (1979)");
     EXPECT_EQ(form.GameNames->item(1)->text(), "Canyon");
     form.GameDescs->setCurrentRow(2);
     action->trigger(); // nothing new: the list starts again at the first game, its button red

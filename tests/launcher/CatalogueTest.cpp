@@ -3,11 +3,11 @@
 #include "../gif/GifTestSupport.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
+#include "GameListRows.h"
 #include "Unit1.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QSignalSpy>
 #include <filesystem>
 #include <sys/stat.h>
@@ -70,7 +70,7 @@ TEST_F(CatalogueTest, ManyGamesAreMarkedAsTheDiskHasThem)
     ASSERT_EQ(form->GameDescs->count(), 140);
     for (int i = 0; i < 140; ++i) {
         const QString plain = QStringLiteral("Game %1").arg(i);
-        EXPECT_EQ(form->GameDescs->item(i)->text(), available[i] ? plain : MissingMark + plain) << i;
+        EXPECT_EQ(RowText(*form->GameDescs, i), available[i] ? plain : MissingMark + plain) << i;
     }
 
     // The check again, with the disk changed: the listing is made anew, marks come and go.
@@ -79,8 +79,8 @@ TEST_F(CatalogueTest, ManyGamesAreMarkedAsTheDiskHasThem)
     fs::remove_all(program / "emu/g0");        // Present: gone
     QSignalSpy changed(form->GameDescs->model(), &QAbstractItemModel::dataChanged);
     form->ROMCHECK();
-    EXPECT_EQ(form->GameDescs->item(0)->text(), MissingMark + "Game 0");
-    EXPECT_EQ(form->GameDescs->item(1)->text(), "Game 1");
+    EXPECT_EQ(RowText(*form->GameDescs, 0), MissingMark + "Game 0");
+    EXPECT_EQ(RowText(*form->GameDescs, 1), "Game 1");
     EXPECT_EQ(form->GameDescs->currentRow(), 9);
     // The view hears of the changed rows, so it shows them.
     ASSERT_EQ(changed.size(), 1);
@@ -98,9 +98,9 @@ TEST_F(CatalogueTest, EveryRowKeepsTheListsItemHeight)
     auto form = Start(games);
     form->show();
     ASSERT_EQ(form->GameNames->count(), 300);
-    EXPECT_EQ(form->GameNames->item(299)->text(), "g299");
+    EXPECT_EQ(RowText(*form->GameNames, 299), "g299");
     for (const int row : {0, 1, 150, 299})
-        EXPECT_EQ(form->GameDescs->visualItemRect(form->GameDescs->item(row)).height(), 13) << row;
+        EXPECT_EQ(form->GameDescs->visualRect(form->GameDescs->model()->index(row, 0)).height(), 13) << row;
     EXPECT_EQ(form->GameDescs->currentRow(), 0);
 }
 
@@ -108,8 +108,8 @@ TEST_F(CatalogueTest, DuplicateKeysListTwiceWithTheFirstValue)
 {
     auto form = Start("[games]\nninja=First\nNINJA=Second\nother=Other\n");
     ASSERT_EQ(form->GameNames->count(), 3);
-    EXPECT_EQ(form->GameNames->item(1)->text(), "NINJA");
-    EXPECT_EQ(form->GameDescs->item(1)->text(), MissingMark + "First");
+    EXPECT_EQ(RowText(*form->GameNames, 1), "NINJA");
+    EXPECT_EQ(RowText(*form->GameDescs, 1), MissingMark + "First");
 }
 
 TEST_F(CatalogueTest, ASettingsFifoStartsWithDefaultsAndIsReportedAtExit)

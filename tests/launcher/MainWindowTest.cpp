@@ -4,11 +4,11 @@
 #include "Controls.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
+#include "GameListRows.h"
 #include "Unit1.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
 #include "Unwritable.h"
@@ -46,7 +46,7 @@ protected:
     {
         QStringList texts;
         for (int i = 0; i < form.GameDescs->count(); ++i)
-            texts << form.GameDescs->item(i)->text();
+            texts << RowText(*form.GameDescs, i);
         return texts;
     }
     std::string EmuDir() const { return program / "emu/"; }
@@ -143,12 +143,12 @@ TEST_F(MainWindowTest, CatalogueInFileOrderWithWholeNamesAndValues)
         games += longName + std::to_string(i) + "=" + longValue + "\n";
     auto form = Start("[path]\nemudir=" + EmuDir() + "\n" + games);
     ASSERT_EQ(form->GameNames->count(), 103);
-    EXPECT_EQ(form->GameNames->item(0)->text(), "zeta");
-    EXPECT_EQ(form->GameNames->item(1)->text(), "alpha");
-    EXPECT_EQ(form->GameDescs->item(1)->text(), Marked(""));
-    EXPECT_EQ(form->GameDescs->item(2)->text(), Marked("Quoted"));
-    EXPECT_EQ(form->GameNames->item(102)->text().toStdString(), longName + "99");
-    EXPECT_EQ(form->GameDescs->item(102)->text().toStdString(), "\u00B7\u00B7 " + longValue);
+    EXPECT_EQ(RowText(*form->GameNames, 0), "zeta");
+    EXPECT_EQ(RowText(*form->GameNames, 1), "alpha");
+    EXPECT_EQ(RowText(*form->GameDescs, 1), Marked(""));
+    EXPECT_EQ(RowText(*form->GameDescs, 2), Marked("Quoted"));
+    EXPECT_EQ(RowText(*form->GameNames, 102).toStdString(), longName + "99");
+    EXPECT_EQ(RowText(*form->GameDescs, 102).toStdString(), "\u00B7\u00B7 " + longValue);
     EXPECT_EQ(form->GameDescs->currentRow(), 0);
 }
 
@@ -262,7 +262,7 @@ TEST_F(MainWindowTest, Windows1252FileIsReadAndWrittenInItsEncoding)
 {
     auto form = Start(std::string("[path]\nemudir=/juegos/m\xE1quina/\n[games]\npinguino=Ping\xFCino\n"));
     EXPECT_EQ(form->MaveDir->text(), QString::fromUtf8("/juegos/máquina/"));
-    EXPECT_EQ(form->GameDescs->item(0)->text(), Marked(QString::fromUtf8("Pingüino")));
+    EXPECT_EQ(RowText(*form->GameDescs, 0), Marked(QString::fromUtf8("Pingüino")));
     form.reset();
     EXPECT_NE(Ini().find("emudir=/juegos/m\xE1quina/\n"), std::string::npos);
     EXPECT_NE(Ini().find("pinguino=Ping\xFCino\n"), std::string::npos);

@@ -8,7 +8,6 @@
 #include "Unit1.h"
 
 #include <QImage>
-#include <QListWidget>
 #include <chrono>
 #include <filesystem>
 #include <cstdlib>

@@ -6,7 +6,6 @@
 #include "Unit1.h"
 
 #include <QApplication>
-#include <QListWidget>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,0 +1,184 @@
+#!/usr/bin/env python3
+"""The game list end to end: the real program under Xvfb, driven with real keys.
+
+Session one types in the game list over marked and accented descriptions and reads the game found
+from the preview (each game's screenshot is one flat colour): a new text looks from the next game
+on, letters within a second extend it, a blank belongs to it, the mark and the accents are no part
+of it, and Down, Enter and Escape keep their meaning. Session two starts on a 10 MiB description
+and quits with Escape: the window answers and the description is written back whole.
+
+Usage: list_e2e.py --kabinex BUILD/kabinex [--wm openbox] [--keep DIR]
+Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
+"""
+import argparse
+import contextlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from xsession import SKIP, Failure, WindowManager, XServer, close_to, kill_group, missing_tools, poll  # noqa: E402
+
+SCREENSHOT = (264, 8, 273, 193)
+GIF_SIZE = (120, 90)
+TYPING_PAUSE = 1.5  # seconds: longer than the list's one second between letters
+
+# name, description as in the file, present on disk, screenshot colour
+GAMES = [
+    ("alpha", "Alpha", True, (40, 90, 200)),
+    ("volcan", "Volc\u00e1n", False, (200, 40, 40)),
+    ("volcano", "Volcano", True, (40, 180, 60)),
+    ("nandu", "\u00d1and\u00fa", False, (150, 60, 160)),
+    ("dragon", "Drag\u00f3n Dorado", True, (230, 200, 30)),
+    ("dragonfly", "Dragon fly", False, (20, 170, 170)),
+    ("zeta", "\u00b7\u00b7 Zeta", True, (250, 130, 20)),
+]
+COLOUR = {name: colour for name, _, _, colour in GAMES}
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def make_gif(path, colour):
+    subprocess.run(["convert", "-size", f"{GIF_SIZE[0]}x{GIF_SIZE[1]}", f"xc:rgb{colour}", "gif:" + path],
+                   check=True, capture_output=True, timeout=60)
+
+
+def make_program_dir(root, games):
+    emudir = os.path.join(root, "emulator") + "/"
+    os.makedirs(os.path.join(root, "scrshots"))
+    os.makedirs(emudir)
+    lines = []
+    for name, description, present, colour in games:
+        if present:
+            os.makedirs(os.path.join(emudir, name))
+            for i in range(5):
+                open(os.path.join(emudir, name, f"{name}.{i}"), "wb").close()
+        if colour:
+            make_gif(os.path.join(root, "scrshots", name + ".gif"), colour)
+        lines.append(f"{name}={description}\n")
+    make_gif(os.path.join(root, "scrshots", "notavail.gif"), (0, 0, 0))
+    with open(os.path.join(root, "kabinex.ini"), "w", encoding="utf-8") as f:
+        f.write(f"[path]\nemudir={emudir}\n[games]\n" + "".join(lines))
+
+
+def start(x, kabinex, root):
+    state = os.path.join(root, "state")
+    os.makedirs(state, exist_ok=True)
+    output = open(os.path.join(root, "kabinex-output.txt"), "wb")
+    proc = subprocess.Popen([kabinex], cwd=root, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                            env=x.env({"XDG_STATE_HOME": state}), start_new_session=True)
+    return proc, x.wait_window("^Kabinex$")
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def quit_with_escape(x, window, proc):
+    x.focus(window)
+    x.key("Escape")
+    try:
+        status = proc.wait(30)
+    except subprocess.TimeoutExpired:
+        raise Failure("kabinex did not end after Escape in the main window")
+    check(status == 0, f"kabinex ended with status {status}")
+
+
+def type_to_find(x, kabinex, root):
+    make_program_dir(root, GAMES)
+    proc, window = start(x, kabinex, root)
+    try:
+        left, top = x.geometry(window)[:2]
+        spot = (left + SCREENSHOT[0] + SCREENSHOT[2] // 2, top + SCREENSHOT[1] + SCREENSHOT[3] // 2)
+
+        def preview():
+            return x.capture().pixel(*spot)
+
+        def expect(game, what):
+            poll(f"{what}: the preview of {game} (last seen {preview()})", lambda: close_to(preview(), COLOUR[game]))
+            log(f"ok: {what}")
+
+        x.focus(window)
+        expect("alpha", "the first game selected at start")
+
+        def typed(text, game, what):
+            time.sleep(TYPING_PAUSE)
+            x.run("xdotool", "type", "--delay", "60", text)
+            expect(game, what)
+
+        typed("volc", "volcan", "'volc' finds the marked 'Volcán'")
+        typed("v", "volcano", "a new 'v' looks from the next game on")
+        typed("NAND", "nandu", "'NAND' finds 'Ñandú' whatever the case and the accent")
+        typed("dragon f", "dragonfly", "a blank within the typed text")
+        typed("drago", "dragon", "'drago' finds the next 'Dragón'")
+        typed("zet", "zeta", "a mark standing in the file is no part of the description")
+        typed("qqq", "zeta", "text that no game begins with keeps the selection")
+        typed("al", "alpha", "'al' wraps past the end to 'Alpha'")
+        x.key("Down")
+        expect("volcan", "Down after typing moves to the next game")
+        quit_with_escape(x, window, proc)
+    finally:
+        kill_group(proc)
+
+
+def huge_description(x, kabinex, root):
+    huge = "Huge " + "x" * (10 << 20)
+    make_program_dir(root, [("huge", huge, True, None), ("small", "Small", True, None)])
+    proc, window = start(x, kabinex, root)
+    try:
+        x.focus(window)
+        x.key("Down")
+        x.key("Up")
+        quit_with_escape(x, window, proc)
+        log("ok: Escape ends the program with a 10 MiB description in the list")
+        with open(os.path.join(root, "kabinex.ini"), encoding="utf-8") as f:
+            check(f"huge={huge}\n" in f.read(), "the huge description was not written back whole")
+        log("ok: the huge description is written back whole")
+    finally:
+        kill_group(proc)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kabinex", required=True)
+    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
+    parser.add_argument("--keep", help="keep the program directories and a screen capture here on failure")
+    args = parser.parse_args()
+
+    needed = ["convert"] + ([args.wm] if args.wm else [])
+    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
+    if missing:
+        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
+        return SKIP
+
+    root = tempfile.mkdtemp(prefix="kabinex-list-e2e-")
+    try:
+        with XServer() as x, contextlib.ExitStack() as desktop:
+            try:
+                if args.wm:
+                    desktop.enter_context(WindowManager(x))
+                for number, session in enumerate([type_to_find, huge_description]):
+                    session(x, os.path.abspath(args.kabinex), os.path.join(root, str(number)))
+            except Failure as failure:
+                log(f"FAILED: {failure}")
+                if args.keep:
+                    shutil.rmtree(args.keep, ignore_errors=True)
+                    shutil.copytree(root, args.keep, symlinks=True)
+                    x.save_png("root", os.path.join(args.keep, "screen.png"))
+                    log(f"program directories and screen kept in {args.keep}")
+                return 1
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    log("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
