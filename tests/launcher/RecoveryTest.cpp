@@ -97,7 +97,7 @@ protected:
     std::optional<TCleanupRecord> OnlyRecord()
     {
         const std::vector<std::string> files = RecordFiles();
-        return files.size() == 1 ? LoadCleanupRecord(files[0]) : std::nullopt;
+        return files.size() == 1 ? LoadCleanupRecord(files[0]).record : std::nullopt;
     }
 
     const std::string gameOver = root / "game-over";
@@ -152,6 +152,9 @@ TEST_F(RecoveryTest, KilledDuringAnExtractionTheNextStartEndsItAndRemovesItsFile
     EXPECT_TRUE(fs::exists(emu + "/lockfile.bat"));
     EXPECT_TRUE(fs::exists(emu + "/lockfile.$$$"));
     ASSERT_TRUE(OnlyRecord().has_value());
+    const std::string staging = emu + "/" + OnlyRecord()->staging;
+    EXPECT_EQ(fs::directory_iterator(staging) == fs::directory_iterator(), false) << "unpacked there";
+    EXPECT_FALSE(fs::exists(emu + "/ninja")) << "nothing is in the game's directory before it is complete";
     ASSERT_EQ(OnlyRecord()->processes.size(), 1u);
     const TProcessIdentity script = OnlyRecord()->processes[0];
     EXPECT_TRUE(script.IsRunning());
@@ -162,6 +165,7 @@ TEST_F(RecoveryTest, KilledDuringAnExtractionTheNextStartEndsItAndRemovesItsFile
     EXPECT_FALSE(script.IsRunning());
     EXPECT_FALSE(GroupHasLiveProcesses(script.pid)) << "its unzip tool ended with it";
     EXPECT_FALSE(fs::exists(emu + "/ninja"));
+    EXPECT_FALSE(fs::exists(staging));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.bat"));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
     EXPECT_TRUE(Runs().empty());
