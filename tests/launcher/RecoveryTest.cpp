@@ -341,4 +341,39 @@ TEST_F(RecoveryTest, AGameAWrapperLeftRunningKeepsItsFiles)
     EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
 }
 
+// A state disk full before the launch: a game that cannot be recorded ends at once, so that no
+// Kabinex ever takes its files away under it unknowingly.
+TEST_F(RecoveryTest, AGameThatCannotBeRecordedIsStoppedAndTheRecordNamed)
+{
+    const std::string state = root.MakeDir("small-state");
+    if (mount("tmpfs", state.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs privileges";
+    struct TUnmount {
+        std::string dir;
+        ~TUnmount() { umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{state};
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    fs::create_directories(state + "/kabinex");
+    ASSERT_NE(std::system(("cat /dev/zero > '" + state + "/filler' 2>/dev/null").c_str()), -1);
+    MakeGameFiles("ninja", 5);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith(QString::fromStdString("nach " + state + "/kabinex/")))
+        << dialogs.messages[0].toStdString();
+    EXPECT_EQ(form->Runs().Running(emu + "/ninja"), 0);
+    EXPECT_EQ(Entries("ninja").size(), 5u) << "nothing of the user's goes";
+    // The stand-in would run until the game is over; it was stopped instead.
+    const std::string wanted = emu + "/mave";
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        for (const auto& entry : fs::directory_iterator("/proc"))
+            if (std::atoi(entry.path().filename().c_str()) > 0) {
+                const std::vector<std::string> arguments = CommandLineOf(std::atoi(entry.path().filename().c_str()));
+                if (!arguments.empty() && arguments[0] == wanted && GroupOf(std::atoi(entry.path().filename().c_str())) != 0)
+                    return false;
+            }
+        return true;
+    }, 30000));
+}
+
 } // namespace
