@@ -102,17 +102,21 @@ struct TCaptionBack {
     ~TCaptionBack() { form.SetCaption(MainCaption); }
 };
 
-// Holds back the closing of the main window while a launch is under way, so that the program
-// never ends between the extraction's steps; a close seen here cancels the launch.
+// Holds back the closing of the main window while an extraction is under way, so that the program
+// never ends between its steps; a close seen meanwhile cancels the launch, and the window closes
+// once everything is taken back.
 class TCloseGuard : public QObject {
 public:
     explicit TCloseGuard(QWidget& window) : window_(window) { qApp->installEventFilter(this); }
-    ~TCloseGuard() override { Release(); }
-
-    // Lets closes through again.
-    void Release() { qApp->removeEventFilter(this); }
+    ~TCloseGuard() override
+    {
+        qApp->removeEventFilter(this);
+        if (requested_)
+            window_.close();
+    }
 
     bool Requested() const { return requested_; }
+    void Request() { requested_ = true; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -162,7 +166,7 @@ void TGameLauncher::Launch(const TLaunchRequest& request)
 
 bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& archive, TExtraction& extraction)
 {
-    TCloseGuard closeGuard(window_);
+    TCloseGuard closeGuard(window_); // first made, last undone: the files go before the window
     TCleanupRecord& record = extraction.record;
     // The script runs in the emulator directory: relative paths would point elsewhere there.
     const std::string& emulatorDir = record.emulatorDir;
@@ -205,12 +209,10 @@ bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& ar
     platform::DeleteFile(lockFile);
     window_.SetCaption(MainCaption);
 
+    if (wait.CloseRequested())
+        closeGuard.Request();
     if (end == TWaitEnd::Cancelled || closeGuard.Requested()) {
         undo.Undo();
-        if (wait.CloseRequested() || closeGuard.Requested()) {
-            closeGuard.Release();
-            window_.close();
-        }
         return false;
     }
     if (!unzip || lockLeft || UnzipFailed(unzip->ExitStatus())) {
