@@ -4,17 +4,20 @@
 //   unzip:   `unzip -n ARCHIVE -d DIR` on its own, until it has ended;
 //   launch:  the Execute button pressed until the emulator has started (the extraction, the
 //            records, bringing the files in);
-//   cleanup: the emulator (the stand-in, ending at once) started until its files are taken back.
+//   cleanup: the emulator (the stand-in, ending at once) started until its files are taken back;
+//   bring-in: of the launch, the steps after the unzip tool has ended: recording every entry,
+//            moving them from the private directory into the game's, recording them again.
 // It prints the medians. The archive stays in the temporary directory for the next run.
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target extraction_bench mave
 //   QT_QPA_PLATFORM=offscreen build-bench/extraction_bench build-bench/mave [-r RUNS] [-n FILES]
+#include "Controls.h"
 #include "Dialogs.h"
 #include "Median.h"
+#include "CleanupRecord.h"
 #include "Unit1.h"
 
 #include <QApplication>
-#include <QPushButton>
 #include <QListWidget>
 #include <chrono>
 #include <cstdio>
@@ -118,6 +121,7 @@ int main(int argc, char** argv)
     std::vector<double> unzip;
     std::vector<double> launch;
     std::vector<double> cleanup;
+    std::vector<double> bringIn;
     const std::string gameDir = (emu / "big").string();
     for (int run = 0; run < runs; ++run) {
         fs::remove_all(emu / "big");
@@ -136,10 +140,28 @@ int main(int argc, char** argv)
         cleanup.push_back(Seconds(started, Clock::now()));
         if (dialogs.failed || fs::exists(emu / "big/rom0"))
             return 1;
+
+        TCleanupRecord record{"big", emu.string(), "big", NewStagingName("big"), std::nullopt, std::nullopt,
+                              TProcessIdentity::Self(), {}};
+        MakeStagingDirectory(emu.string(), record.staging);
+        Run("unzip -n '" + archive.string() + "' -d '" + (emu / record.staging).string() + "' >/dev/null");
+        const std::string recordPath = NewCleanupRecordPath();
+        const Clock::time_point bringInStart = Clock::now();
+        record.madeGameDir = EnsureGameDirectory(record.emulatorDir, record.gameDirName);
+        record.created = EntriesToMoveIn(record.emulatorDir, record.staging, record.gameDirName);
+        SaveCleanupRecord(recordPath, record);
+        MoveIn(record.emulatorDir, record.staging, record.gameDirName, *record.created);
+        record.created = MovedStates(record.emulatorDir, record.gameDirName, *record.created);
+        SaveCleanupRecord(recordPath, record);
+        RemoveStaging(record.emulatorDir, record.staging);
+        bringIn.push_back(Seconds(bringInStart, Clock::now()));
+        record.Finish();
+        fs::remove(recordPath);
     }
     std::printf("%d files, %d runs (medians)\n", files, runs);
     std::printf("unzip alone  %.3f s\n", Median(unzip));
     std::printf("launch       %.3f s\n", Median(launch));
     std::printf("clean-up     %.3f s\n", Median(cleanup));
+    std::printf("bring-in     %.3f s (of the launch)\n", Median(bringIn));
     return 0;
 }
