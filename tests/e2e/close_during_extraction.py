@@ -76,14 +76,14 @@ def make_program_dir(root, mave, extracted):
         for i in range(1, 7):
             z.writestr(f"gamma.{i}", b"rom" * 64)
     # The unzip tool unpacks, says so, and then takes for ever.
-    unzipper = f"f() {{ unzip \"$@\"; touch '{extracted}'; sleep 1357; }}; f"
+    unzipper = f"f() {{ unzip \"$@\"; touch '{extracted}'; sleep 1361; }}; f"
     with open(os.path.join(root, "kabinex.ini"), "w") as f:
         f.write(f"[path]\nemudir={emudir}/\nzipdir={zipdir}/\nunzipper={unzipper}\n\n[games]\ngamma=Gamma Galaxy\n")
     return emudir
 
 
 def sleeps_left():
-    wanted = b"sleep\x001357\x00"
+    wanted = b"sleep\x001361\x00"
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
@@ -107,6 +107,8 @@ def one_round(x, kabinex, mave, root, moment):
         window = x.wait_window("^Kabinex$")
         left, top, _, _ = x.geometry(window)
         bx, by, bw, bh = EXECUTE_BUTTON
+        # A synced move to where the pointer already is waits for a motion that never comes.
+        x.run("xdotool", "mousemove", "0", "0")
         x.click(left + bx + bw // 2, top + by + bh // 2)
         if moment == "start":
             poll("the lock file", lambda: os.path.exists(os.path.join(emudir, "lockfile.$$$")))

@@ -114,11 +114,11 @@ TEST_F(ExtractionWaitTest, ClosingTheWindowCancelsTheExtractionAndCloses)
     // Closed at once, and again after the unzip tool has put files down, every time.
     for (int round = 0; round < 3; ++round) {
         const std::string extracted = root / ("extracted" + std::to_string(round));
-        auto form = StartShown(round == 0 ? "sleep 1357;"
-                                          : "f() { unzip \"$@\"; touch '" + extracted + "'; sleep 1357; }; f");
+        auto form = StartShown(round == 0 ? "sleep 1358;"
+                                          : "f() { unzip \"$@\"; touch '" + extracted + "'; sleep 1358; }; f");
         Once(round == 0 ? emu + "/lockfile.$$$" : extracted, [&] { form->close(); });
         Launch(*form, 0);
-        EXPECT_FALSE(SleepRuns("1357"));
+        EXPECT_FALSE(SleepRuns("1358"));
         EXPECT_FALSE(form->isVisible()) << round;
         ExpectNothingLeft(*form);
         EXPECT_TRUE(Runs().empty());
@@ -129,7 +129,7 @@ TEST_F(ExtractionWaitTest, ClosingTheProgressWindowCancelsAsEscapeDoes)
 {
     CreateProgressForm();
     const std::string extracted = root / "extracted";
-    auto form = StartShown("f() { unzip \"$@\"; touch '" + extracted + "'; sleep 1357; }; f");
+    auto form = StartShown("f() { unzip \"$@\"; touch '" + extracted + "'; sleep 1359; }; f");
     bool closed = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -142,7 +142,7 @@ TEST_F(ExtractionWaitTest, ClosingTheProgressWindowCancelsAsEscapeDoes)
     Launch(*form, 0);
     poll.stop();
     EXPECT_TRUE(closed);
-    EXPECT_FALSE(SleepRuns("1357")) << "the unzip tool ends with its script";
+    EXPECT_FALSE(SleepRuns("1359")) << "the unzip tool ends with its script";
     EXPECT_FALSE(ProgressForm->isVisible());
     EXPECT_TRUE(form->isVisible()) << "it cancels the extraction, not the program";
     ExpectNothingLeft(*form);

@@ -144,11 +144,11 @@ TEST_F(ProcessIdentityTest, OnlyALiveGroupLeaderOtherThanInitIsKilled)
 
     const pid_t orphan = StartOrphanedSleep();
     ASSERT_GT(orphan, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CommandLineOf(orphan) == std::vector<std::string>{"sleep", "30"}; }, 30000));
     TProcessIdentity stale = TProcessIdentity::Of(orphan);
     stale.startTicks += 1;
     KillGroup(stale);
     EXPECT_TRUE(TProcessIdentity::Of(orphan).IsRunning());
-    EXPECT_EQ(CommandLineOf(orphan), (std::vector<std::string>{"sleep", "30"}));
     KillGroup(TProcessIdentity::Of(orphan));
     EXPECT_TRUE(TProcessIdentity::Of(orphan).IsRunning()) << "it leads no group: its shell did";
     kill(orphan, SIGKILL);
