@@ -25,6 +25,8 @@ from xsession import SKIP, Failure, WindowManager, XServer, kill_group, missing_
 
 EXECUTE_BUTTON = (448, 232, 81, 33)  # in the main window's client area
 ROUNDS = 3
+# The unzip tool's endless wait, told apart from that of any other test running meanwhile.
+SLEEP = f"1361.{os.getpid()}"
 
 
 def log(text):
@@ -76,14 +78,14 @@ def make_program_dir(root, mave, extracted):
         for i in range(1, 7):
             z.writestr(f"gamma.{i}", b"rom" * 64)
     # The unzip tool unpacks, says so, and then takes for ever.
-    unzipper = f"f() {{ unzip \"$@\"; touch '{extracted}'; sleep 1361; }}; f"
+    unzipper = f"f() {{ unzip \"$@\"; touch '{extracted}'; sleep {SLEEP}; }}; f"
     with open(os.path.join(root, "kabinex.ini"), "w") as f:
         f.write(f"[path]\nemudir={emudir}/\nzipdir={zipdir}/\nunzipper={unzipper}\n\n[games]\ngamma=Gamma Galaxy\n")
     return emudir
 
 
 def sleeps_left():
-    wanted = b"sleep\x001361\x00"
+    wanted = b"sleep\x00" + SLEEP.encode() + b"\x00"
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
