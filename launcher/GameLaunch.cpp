@@ -69,7 +69,7 @@ void WriteLaunchFile(const std::string& path, const std::vector<std::string>& li
 // Takes back an extraction that does not go on to a run, also when an error ends the launch.
 class TUndoUnlessKept {
 public:
-    explicit TUndoUnlessKept(const TExtraction& extraction) : extraction_(extraction) {}
+    explicit TUndoUnlessKept(const TRecordedLaunch& extraction) : extraction_(extraction) {}
     ~TUndoUnlessKept() { Undo(); }
     TUndoUnlessKept(const TUndoUnlessKept&) = delete;
     TUndoUnlessKept& operator=(const TUndoUnlessKept&) = delete;
@@ -93,7 +93,7 @@ public:
     void HandOver() { done_ = true; }
 
 private:
-    const TExtraction& extraction_;
+    const TRecordedLaunch& extraction_;
     bool done_ = false;
 };
 
@@ -139,7 +139,7 @@ void TGameLauncher::Launch(const TLaunchRequest& request)
 {
     TBusyCursor busy;
     const std::string emulatorDir = platform::AbsolutePath(request.emulatorDir);
-    TExtraction launch{{request.game, emulatorDir, platform::TSubdirectories(emulatorDir).EntryName(request.game), {},
+    TRecordedLaunch launch{{request.game, emulatorDir, platform::TSubdirectories(emulatorDir).EntryName(request.game), {},
                         std::nullopt, TDirectoryState{}, TProcessIdentity::Self(), {}},
                        {}};
     const std::string gameDir = launch.record.GameDir();
@@ -164,7 +164,7 @@ void TGameLauncher::Launch(const TLaunchRequest& request)
     StartEmulator(request, std::move(launch));
 }
 
-bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& archive, TExtraction& extraction)
+bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& archive, TRecordedLaunch& extraction)
 {
     TCloseGuard closeGuard(window_); // first made, last undone: the files go before the window
     TCleanupRecord& record = extraction.record;
@@ -231,7 +231,7 @@ bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& ar
     return true;
 }
 
-void TGameLauncher::BringIn(TExtraction& extraction)
+void TGameLauncher::BringIn(TRecordedLaunch& extraction)
 {
     TCleanupRecord& record = extraction.record;
     try {
@@ -250,7 +250,7 @@ void TGameLauncher::BringIn(TExtraction& extraction)
     RemoveStaging(record.emulatorDir, record.staging); // what stayed there: names the directory had
 }
 
-void TGameLauncher::StartEmulator(const TLaunchRequest& request, TExtraction launch)
+void TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch)
 {
     const bool extracted = !launch.recordPath.empty();
     const std::string program = platform::MatchEntryName(request.emulatorDir, "mave");

@@ -31,11 +31,11 @@ public:
 private:
     // Extracts the archive into a private directory and brings in what the game's directory
     // lacks; false when the launch ends here (told, cancelled).
-    bool Extract(const TLaunchRequest& request, const std::string& archive, TExtraction& extraction);
+    bool Extract(const TLaunchRequest& request, const std::string& archive, TRecordedLaunch& extraction);
     // Records every entry, then moves it into the game's directory.
-    static void BringIn(TExtraction& extraction);
+    static void BringIn(TRecordedLaunch& extraction);
     // launch: its record path is empty when nothing was extracted.
-    void StartEmulator(const TLaunchRequest& request, TExtraction launch);
+    void StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch);
 
     TForm& window_;
     TRunTracker runs_;

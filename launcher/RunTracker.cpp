@@ -96,7 +96,7 @@ bool ExtractionUnderWayElsewhere(const std::string& gameDir)
     return false;
 }
 
-void TExtraction::Finish() const
+void TRecordedLaunch::Finish() const
 {
     record.Finish();
     platform::DeleteFile(recordPath);
@@ -108,7 +108,7 @@ TRunTracker::TRunTracker()
     connect(&retry_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
 }
 
-void TRunTracker::Started(std::unique_ptr<TChildProcess> emulator, TExtraction launch)
+void TRunTracker::Started(std::unique_ptr<TChildProcess> emulator, TRecordedLaunch launch)
 {
     const std::string gameDir = launch.record.GameDir();
     const TProcessIdentity identity = TProcessIdentity::Of(emulator->Pid());
@@ -121,7 +121,7 @@ void TRunTracker::Started(std::unique_ptr<TChildProcess> emulator, TExtraction l
     Follow(gameDir, std::move(watch), identity);
 }
 
-void TRunTracker::StartFailed(TExtraction extraction)
+void TRunTracker::StartFailed(TRecordedLaunch extraction)
 {
     const std::string gameDir = extraction.record.GameDir();
     games_[gameDir].pending.push_back(std::move(extraction));
@@ -217,9 +217,9 @@ void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
         retry_.start();
         return;
     }
-    const std::vector<TExtraction> pending = std::move(found->second.pending);
+    const std::vector<TRecordedLaunch> pending = std::move(found->second.pending);
     games_.erase(found);
-    for (const TExtraction& extraction : pending)
+    for (const TRecordedLaunch& extraction : pending)
         extraction.Finish();
     emit CleanedUp(QString::fromStdString(gameDir));
     // A Kabinex that ended while this one waited may have left records only this one can finish.

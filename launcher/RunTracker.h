@@ -16,7 +16,7 @@
 #include <vector>
 
 // One launch of a game, and the file that records it.
-struct TExtraction {
+struct TRecordedLaunch {
     TCleanupRecord record;
     std::string recordPath;
 
@@ -36,10 +36,10 @@ public:
     // Follows a started emulator (the leader of a session of its own) on the game's directory;
     // the extraction made for this launch, if any, is cleaned up once no emulator of any Kabinex
     // runs on that directory. The launch's record already names the emulator.
-    void Started(std::unique_ptr<TChildProcess> emulator, TExtraction launch);
+    void Started(std::unique_ptr<TChildProcess> emulator, TRecordedLaunch launch);
     // An extraction whose emulator never started: cleaned up now, unless another emulator still
     // runs on that directory.
-    void StartFailed(TExtraction extraction);
+    void StartFailed(TRecordedLaunch extraction);
 
     // Takes over the records of every Kabinex that has ended: an extraction it left under way is
     // stopped and its private directory removed; the files of a run are taken back once no
@@ -57,7 +57,7 @@ signals:
 private:
     struct TGameRuns {
         std::map<QObject*, TProcessIdentity> processes; // running on the directory
-        std::vector<TExtraction> pending;
+        std::vector<TRecordedLaunch> pending;
     };
     void Follow(const std::string& gameDir, std::unique_ptr<QObject> process, const TProcessIdentity& identity);
     void Ended(QObject* process, const std::string& gameDir);
