@@ -209,7 +209,16 @@ void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
     auto found = games_.find(gameDir);
     if (found == games_.end() || !found->second.processes.empty())
         return;
-    if (found->second.pending.empty()) {
+    // A launch that brought nothing in has nothing to wait for: only its record goes.
+    std::vector<TRecordedLaunch>& pending = found->second.pending;
+    std::erase_if(pending, [](const TRecordedLaunch& launch) {
+        const bool nothingBroughtIn = launch.record.created && launch.record.created->empty()
+            && !launch.record.madeGameDir && launch.record.staging.empty();
+        if (nothingBroughtIn)
+            launch.Finish();
+        return nothingBroughtIn;
+    });
+    if (pending.empty()) {
         games_.erase(found);
         return;
     }
@@ -217,9 +226,9 @@ void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
         retry_.start();
         return;
     }
-    const std::vector<TRecordedLaunch> pending = std::move(found->second.pending);
+    const std::vector<TRecordedLaunch> finishing = std::move(pending);
     games_.erase(found);
-    for (const TRecordedLaunch& extraction : pending)
+    for (const TRecordedLaunch& extraction : finishing)
         extraction.Finish();
     emit CleanedUp(QString::fromStdString(gameDir));
     // A Kabinex that ended while this one waited may have left records only this one can finish.

@@ -285,6 +285,29 @@ TEST_F(RecoveryTest, AGameOfAnotherKabinexKeepsItsFilesUntilItEnds)
     Stop(other);
 }
 
+// The same two games; this one's ends first: the files stay for the other one's game, and go
+// once it has ended.
+TEST_F(RecoveryTest, TheOtherKabinexCleansUpWhenItsGameEndsLast)
+{
+    WriteSettings("ninja=Ninja\n");
+    const pid_t other = StartLaunchingKabinex(emu + "/ninja/ninja.sta");
+    ASSERT_GT(other, 0);
+    setenv("MAVE_STANDIN_UNTIL", (root / "this-game-over").c_str(), 1);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(form->Runs().Running(emu + "/ninja"), 1);
+
+    root.Write("this-game-over", "");
+    WaitUntilEnded(*form, emu + "/ninja");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.size() == 1; })) << "this one's record goes";
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"n1", "n2", "n3", "n4", "n5", "ninja.sta"}));
+
+    root.Write("game-over", "");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+    Stop(other);
+}
+
 // This Kabinex launches a game another one is still extracting: it says so and starts nothing.
 TEST_F(RecoveryTest, AGameAnotherKabinexExtractsIsNotStartedOnHalfItsFiles)
 {
