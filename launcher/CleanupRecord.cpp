@@ -9,7 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <pwd.h>
 #include <sstream>
 #include <unistd.h>
@@ -18,7 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* Header = "kabinex-cleanup 1";
+constexpr const char* Header = "kabinex-cleanup 2";
+constexpr const char* AsideSuffix = ".set-aside";
 constexpr const char* RecordSuffix = ".cleanup";
 
 std::string ProcessLine(const char* tag, const TProcessIdentity& process)
@@ -27,13 +29,17 @@ std::string ProcessLine(const char* tag, const TProcessIdentity& process)
         + EscapeField(process.bootId) + '\n';
 }
 
+std::string StateFields(const TEntryState& state)
+{
+    return std::string(state.directory ? "d" : "f") + '\t' + std::to_string(state.device) + '\t'
+        + std::to_string(state.inode) + '\t' + std::to_string(state.size) + '\t' + std::to_string(state.modified) + '\t' + std::to_string(state.changed);
+}
+
 std::string EntryLines(const char* tag, const TDirectoryState& entries)
 {
     std::string lines;
     for (const auto& [name, state] : entries)
-        lines += std::string(tag) + '\t' + EscapeField(name) + '\t' + (state.directory ? "d" : "f") + '\t'
-            + std::to_string(state.inode) + '\t' + std::to_string(state.size) + '\t' + std::to_string(state.modified)
-            + '\t' + std::to_string(state.changed) + '\n';
+        lines += std::string(tag) + '\t' + EscapeField(name) + '\t' + StateFields(state) + '\n';
     return lines;
 }
 
@@ -55,13 +61,36 @@ TProcessIdentity ParseProcess(const std::vector<std::string>& fields)
     return {Parse<pid_t>(fields[1]), Parse<std::uint64_t>(fields[2]), fields[3]};
 }
 
+// The state in fields[first] to fields[first + 5].
+TEntryState ParseState(const std::vector<std::string>& fields, std::size_t first)
+{
+    if (fields.size() != first + 6 || (fields[first] != "d" && fields[first] != "f"))
+        throw std::invalid_argument("entry");
+    return {fields[first] == "d", Parse<std::uint64_t>(fields[first + 1]), Parse<std::uint64_t>(fields[first + 2]),
+            Parse<std::int64_t>(fields[first + 3]), Parse<std::int64_t>(fields[first + 4]),
+            Parse<std::int64_t>(fields[first + 5])};
+}
+
 std::pair<std::string, TEntryState> ParseEntry(const std::vector<std::string>& fields)
 {
-    if (fields.size() != 7 || (fields[2] != "d" && fields[2] != "f"))
+    if (fields.size() < 2)
         throw std::invalid_argument("entry");
-    return {fields[1],
-            {fields[2] == "d", Parse<std::uint64_t>(fields[3]), Parse<std::int64_t>(fields[4]),
-             Parse<std::int64_t>(fields[5]), Parse<std::int64_t>(fields[6])}};
+    return {fields[1], ParseState(fields, 2)};
+}
+
+bool HasNul(const std::string& text)
+{
+    return text.find('\0') != std::string::npos;
+}
+
+bool IsSafeName(const std::string& name)
+{
+    return platform::IsPlainFileName(name) && !HasNul(name);
+}
+
+std::string WriteFailure(const std::string& path)
+{
+    return "nach " + path + " kann nicht geschrieben werden";
 }
 
 std::string HomeDir()
@@ -74,15 +103,38 @@ std::string HomeDir()
 
 } // namespace
 
+std::string TCleanupRecord::GameDir() const
+{
+    return platform::JoinPath(emulatorDir, gameDirName);
+}
+
 void TCleanupRecord::Finish() const
 {
-    if (created) {
-        RemoveUnchanged(gameDir, game, *created, before.empty());
-        return;
-    }
-    RemoveAddedFiles(gameDir, game, before);
-    platform::DeleteFile(platform::JoinPath(emulatorDir, "lockfile.$$$"));
-    platform::DeleteFile(platform::JoinPath(emulatorDir, "lockfile.bat"));
+    if (!staging.empty())
+        RemoveStaging(emulatorDir, staging);
+    RemoveUnchanged(emulatorDir, gameDirName, game, created.value_or(TDirectoryState{}), madeGameDir);
+}
+
+std::optional<std::string> RecordFault(const TCleanupRecord& record)
+{
+    if (!IsSafeName(record.game))
+        return "el juego no es un nombre de archivo";
+    if (!record.emulatorDir.starts_with('/') || HasNul(record.emulatorDir))
+        return "el directorio del emulador no es una ruta absoluta";
+    if (!IsSafeName(record.gameDirName) || platform::FoldedName(record.gameDirName) != platform::FoldedName(record.game))
+        return "el directorio del juego no es el del juego";
+    if (!record.staging.empty() && !IsStagingName(record.staging))
+        return "el directorio de extracción no es de Kabinex";
+    if (record.created)
+        for (const auto& [name, state] : *record.created)
+            if (!IsSafeName(name))
+                return "una entrada no es un nombre de archivo";
+    if (record.owner.pid <= 1)
+        return "proceso no válido";
+    for (const TProcessIdentity& process : record.processes)
+        if (process.pid <= 1)
+            return "proceso no válido";
+    return std::nullopt;
 }
 
 std::string CleanupRecordDir()
@@ -120,12 +172,15 @@ std::string SerializeCleanupRecord(const TCleanupRecord& record)
 {
     std::string text = std::string(Header) + '\n';
     text += "game\t" + EscapeField(record.game) + '\n';
-    text += "gamedir\t" + EscapeField(record.gameDir) + '\n';
     text += "emudir\t" + EscapeField(record.emulatorDir) + '\n';
+    text += "gamedir\t" + EscapeField(record.gameDirName) + '\n';
+    if (!record.staging.empty())
+        text += "staging\t" + EscapeField(record.staging) + '\n';
+    if (record.madeGameDir)
+        text += "madedir\t" + StateFields(*record.madeGameDir) + '\n';
     text += ProcessLine("owner", record.owner);
     for (const TProcessIdentity& process : record.processes)
         text += ProcessLine("process", process);
-    text += EntryLines("before", record.before);
     if (record.created)
         text += "extracted\n" + EntryLines("created", *record.created);
     return text + "end\n";
@@ -143,20 +198,22 @@ std::optional<TCleanupRecord> ParseCleanupRecord(const std::string& text)
             const std::vector<std::string> fields = SplitFields(line);
             const std::string& tag = fields[0];
             if (tag == "end")
-                return record.gameDir.empty() ? std::nullopt : std::optional(record);
+                return record.gameDirName.empty() || lines.peek() != EOF ? std::nullopt : std::optional(record);
             if (tag == "game" && fields.size() == 2)
                 record.game = fields[1];
             else if (tag == "gamedir" && fields.size() == 2)
-                record.gameDir = fields[1];
+                record.gameDirName = fields[1];
+            else if (tag == "staging" && fields.size() == 2)
+                record.staging = fields[1];
+            else if (tag == "madedir")
+                record.madeGameDir = ParseState(fields, 1);
             else if (tag == "emudir" && fields.size() == 2)
                 record.emulatorDir = fields[1];
             else if (tag == "owner")
                 record.owner = ParseProcess(fields);
             else if (tag == "process")
                 record.processes.push_back(ParseProcess(fields));
-            else if (tag == "before")
-                record.before.insert(ParseEntry(fields));
-            else if (tag == "extracted")
+            else if (tag == "extracted" && !record.created)
                 record.created.emplace();
             else if (tag == "created" && record.created)
                 record.created->insert(ParseEntry(fields));
@@ -177,19 +234,51 @@ void SaveCleanupRecord(const std::string& path, const TCleanupRecord& record)
         WriteNewFile(temporary, SerializeCleanupRecord(record), true);
     } catch (const EInOutError&) {
         ::unlink(temporary.c_str());
-        throw;
+        throw Exception(WriteFailure(path));
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
         ::unlink(temporary.c_str());
-        throw EInOutError(IoCodeFromErrno(error));
+        throw Exception(WriteFailure(path));
     }
 }
 
-std::optional<TCleanupRecord> LoadCleanupRecord(const std::string& path)
+TLoadedRecord LoadCleanupRecord(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return ParseCleanupRecord(std::string(std::istreambuf_iterator<char>(in), {}));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {std::nullopt, errno == ENOENT ? "" : "no se puede leer"};
+    struct stat info {};
+    std::string text;
+    std::string fault;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        fault = "no es un archivo";
+    else if (info.st_size > MaxRecordBytes)
+        fault = "demasiado grande";
+    else {
+        text.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+            if (got > 0)
+                done += static_cast<std::size_t>(got);
+            else if (got == 0 || errno != EINTR)
+                break;
+        }
+        text.resize(done);
+    }
+    ::close(fd);
+    if (!fault.empty())
+        return {std::nullopt, fault};
+    std::optional<TCleanupRecord> record = ParseCleanupRecord(text);
+    if (!record)
+        return {std::nullopt, "no es un registro completo"};
+    if (const std::optional<std::string> ruleBroken = RecordFault(*record))
+        return {std::nullopt, *ruleBroken};
+    return {std::move(record), ""};
+}
+
+std::string SetRecordAside(const std::string& path)
+{
+    const std::string aside = path + AsideSuffix;
+    return ::rename(path.c_str(), aside.c_str()) == 0 ? aside : std::string();
 }

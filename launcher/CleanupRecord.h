@@ -1,7 +1,8 @@
-// The on-disk record of a clean-up still to be done, kept from before an extraction starts until
-// its files are taken back, so that a later start can finish it when this Kabinex ends first
-// (quit, crash, killed). One file per clean-up in $XDG_STATE_HOME/kabinex/ (by default
-// ~/.local/state/kabinex/).
+// The on-disk record of a launch: which emulators run on a game's directory and what the
+// extraction for it brought in, kept until its files are taken back. Every Kabinex of the user
+// reads every record, so a clean-up never runs under a game another one started, and a later
+// start finishes what an ended Kabinex (quit, crash, killed) left undone. One file per launch in
+// $XDG_STATE_HOME/kabinex/ (by default ~/.local/state/kabinex/).
 #pragma once
 
 #include "Extraction.h"
@@ -12,20 +13,32 @@
 #include <vector>
 
 struct TCleanupRecord {
-    std::string game;
-    std::string gameDir;     // absolute
-    std::string emulatorDir; // absolute: the lock file and the script are there
-    TDirectoryState before;  // the game's directory before the extraction
-    // What the extraction created, once it has completed; until then the extraction is under way.
+    std::string game;        // as the catalogue names it
+    std::string emulatorDir; // absolute: the game's directory, the private one, the lock file are there
+    std::string gameDirName; // the entry of emulatorDir that is the game's directory (any letter case)
+    // The private directory the extraction unpacks into; empty for a launch without extraction.
+    std::string staging;
+    // The game's directory as the extraction made it; nothing when it stood there before.
+    std::optional<TEntryState> madeGameDir;
+    // What the extraction brings into the game's directory, each recorded before it is moved
+    // there; nothing while the unzip tool still runs. Empty for a launch without extraction.
     std::optional<TDirectoryState> created;
-    TProcessIdentity owner; // the Kabinex that made the record
-    // The extraction script while it runs, then the emulators started on the directory.
+    TProcessIdentity owner; // the Kabinex that made the record, or took it over
+    // The extraction script while it runs; then the emulator, leading a session of its own.
     std::vector<TProcessIdentity> processes;
 
-    // Takes back what the extraction put there: while it was under way, every file it added
-    // and the lock file and script; afterwards, the files it created that are still unchanged.
+    std::string GameDir() const;
+    bool Extracting() const { return !created.has_value(); }
+
+    // Takes back what the extraction brought in: the private directory, and the files moved into
+    // the game's directory that are still unchanged.
     void Finish() const;
 };
+
+// Why a record must not be acted on; nothing when every rule holds: plain names (no "/", no
+// "..", no NUL), a game directory that is the emulator directory's entry of the game's name, a
+// private directory of Kabinex's own naming, processes other than init.
+std::optional<std::string> RecordFault(const TCleanupRecord& record);
 
 // $XDG_STATE_HOME/kabinex, or ~/.local/state/kabinex when that is not set (or not absolute).
 std::string CleanupRecordDir();
@@ -39,6 +52,20 @@ std::string SerializeCleanupRecord(const TCleanupRecord& record);
 // Nothing when the text is no complete record.
 std::optional<TCleanupRecord> ParseCleanupRecord(const std::string& text);
 
-// Replaces the file whole or not at all (temporary file, flushed, renamed). Throws EInOutError.
+// Replaces the file whole or not at all (temporary file, flushed, renamed). Throws Exception
+// naming the file.
 void SaveCleanupRecord(const std::string& path, const TCleanupRecord& record);
-std::optional<TCleanupRecord> LoadCleanupRecord(const std::string& path);
+
+// Records larger than this are damaged: no launch writes one anywhere near it.
+inline constexpr std::int64_t MaxRecordBytes = 64 << 20;
+
+struct TLoadedRecord {
+    std::optional<TCleanupRecord> record; // set when the file is a record passing every rule
+    std::string fault;                    // why it is none; empty when the file is gone
+};
+// Reads a record, never through a link, never more than MaxRecordBytes.
+TLoadedRecord LoadCleanupRecord(const std::string& path);
+
+// Puts a record that failed a rule aside under another name, where no Kabinex reads it again;
+// returns that name (empty when it could not be moved).
+std::string SetRecordAside(const std::string& path);

@@ -4,6 +4,9 @@
 #include "SysUtils.h"
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -81,18 +84,89 @@ std::string AsciiUpper(std::string text)
     return text;
 }
 
+constexpr const char* StagingPrefix = ".kabinex-";
+
 std::int64_t Nanoseconds(const timespec& time)
 {
     return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
-bool StateOf(const std::string& path, TEntryState& state)
+TEntryState StateOf(const struct stat& info)
+{
+    return {S_ISDIR(info.st_mode), info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
+            Nanoseconds(info.st_ctim)};
+}
+
+// A descriptor that closes itself.
+class TDirFd {
+public:
+    explicit TDirFd(int fd) : fd_(fd) {}
+    ~TDirFd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    TDirFd(const TDirFd&) = delete;
+    TDirFd& operator=(const TDirFd&) = delete;
+    int Get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// The emulator directory is the user's choice and may be reached through links; what lies in it
+// is opened only as real entries.
+TDirFd OpenDir(const std::string& path)
+{
+    return TDirFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+TDirFd OpenEntryDir(int parent, const std::string& name)
+{
+    if (parent < 0 || !platform::IsPlainFileName(name))
+        return TDirFd(-1);
+    return TDirFd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+std::vector<std::string> NamesIn(int dirFd)
+{
+    std::vector<std::string> names;
+    const int copy = ::dup(dirFd);
+    if (copy < 0)
+        return names;
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        ::close(copy);
+        return names;
+    }
+    ::rewinddir(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+void RemoveTreeAt(int parent, const std::string& name)
 {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
-        return false;
-    state = {S_ISDIR(info.st_mode), info.st_ino, info.st_size, Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
-    return true;
+    if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (!S_ISDIR(info.st_mode)) {
+        ::unlinkat(parent, name.c_str(), 0);
+        return;
+    }
+    {
+        const TDirFd dir = OpenEntryDir(parent, name);
+        if (!dir)
+            return;
+        for (const std::string& entry : NamesIn(dir.Get()))
+            RemoveTreeAt(dir.Get(), entry);
+    }
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
 }
 
 } // namespace
@@ -103,59 +177,124 @@ bool IsKeptName(const std::string& entry, const std::string& game)
         || entry == AsciiUpper(game) + ".MVE";
 }
 
-TDirectoryState Snapshot(const std::string& dir)
+std::string NewStagingName(const std::string& game)
 {
-    TDirectoryState state;
-    for (const std::string& entry : platform::DirectoryEntries(dir)) {
-        TEntryState entryState;
-        if (StateOf(platform::JoinPath(dir, entry), entryState))
-            state.emplace(entry, entryState);
+    static unsigned counter = 0;
+    return std::string(StagingPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + game;
+}
+
+bool IsStagingName(const std::string& name)
+{
+    return platform::IsPlainFileName(name) && name.starts_with(StagingPrefix) && name.size() > std::strlen(StagingPrefix);
+}
+
+bool MakeStagingDirectory(const std::string& emulatorDir, const std::string& stagingName)
+{
+    const TDirFd emulator = OpenDir(emulatorDir);
+    return emulator && IsStagingName(stagingName) && ::mkdirat(emulator.Get(), stagingName.c_str(), 0700) == 0;
+}
+
+std::optional<TEntryState> EnsureGameDirectory(const std::string& emulatorDir, const std::string& gameDirName)
+{
+    const TDirFd emulator = OpenDir(emulatorDir);
+    if (!emulator)
+        throw EInOutError(IoCodeFromErrno(errno));
+    if (::mkdirat(emulator.Get(), gameDirName.c_str(), 0755) != 0) {
+        if (errno != EEXIST)
+            throw EInOutError(IoCodeFromErrno(errno));
+        if (!OpenEntryDir(emulator.Get(), gameDirName))
+            throw EInOutError(IoCodeFromErrno(errno == ELOOP ? ENOTDIR : errno));
+        return std::nullopt;
     }
-    return state;
+    struct stat info {};
+    if (::fstatat(emulator.Get(), gameDirName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        throw EInOutError(IoCodeFromErrno(errno));
+    return StateOf(info);
 }
 
-TDirectoryState AddedEntries(const TDirectoryState& before, const TDirectoryState& after)
+TDirectoryState EntriesToMoveIn(const std::string& emulatorDir, const std::string& stagingName,
+                                const std::string& gameDirName)
 {
-    TDirectoryState added;
-    for (const auto& [name, state] : after)
-        if (!before.contains(name))
-            added.emplace(name, state);
-    return added;
-}
-
-void RemoveUnchanged(const std::string& gameDir, const std::string& game, const TDirectoryState& created,
-                     bool directoryCreated)
-{
-    for (const auto& [name, recorded] : created) {
-        if (recorded.directory || IsKeptName(name, game))
+    TDirectoryState entries;
+    const TDirFd emulator = OpenDir(emulatorDir);
+    const TDirFd staging = OpenEntryDir(emulator.Get(), stagingName);
+    const TDirFd game = OpenEntryDir(emulator.Get(), gameDirName);
+    if (!staging || !game)
+        return entries;
+    for (const std::string& name : NamesIn(staging.Get())) {
+        struct stat info {};
+        if (::fstatat(game.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
             continue;
-        const std::string path = platform::JoinPath(gameDir, name);
-        TEntryState now;
-        if (StateOf(path, now) && now == recorded)
-            platform::DeleteFile(path);
+        if (::fstatat(staging.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            TEntryState state = StateOf(info);
+            state.changed = 0; // the move changes it
+            entries.emplace(name, state);
+        }
     }
-    if (directoryCreated)
-        platform::RemoveEmptyDirectory(gameDir);
+    return entries;
 }
 
-void RemoveAddedFiles(const std::string& gameDir, const std::string& game, const TDirectoryState& before)
+void MoveIn(const std::string& emulatorDir, const std::string& stagingName, const std::string& gameDirName,
+            const TDirectoryState& entries)
 {
-    for (const auto& [name, state] : AddedEntries(before, Snapshot(gameDir)))
-        if (!state.directory && !IsKeptName(name, game))
-            platform::DeleteFile(platform::JoinPath(gameDir, name));
-    if (before.empty())
-        platform::RemoveEmptyDirectory(gameDir);
+    const TDirFd emulator = OpenDir(emulatorDir);
+    const TDirFd staging = OpenEntryDir(emulator.Get(), stagingName);
+    const TDirFd game = OpenEntryDir(emulator.Get(), gameDirName);
+    if (!staging || !game)
+        return;
+    for (const auto& [name, state] : entries)
+        ::renameat2(staging.Get(), name.c_str(), game.Get(), name.c_str(), RENAME_NOREPLACE);
 }
 
-std::uint64_t AddedBytes(const std::string& gameDir, const TDirectoryState& before)
+TDirectoryState MovedStates(const std::string& emulatorDir, const std::string& gameDirName,
+                            const TDirectoryState& entries)
+{
+    TDirectoryState moved;
+    const TDirFd emulator = OpenDir(emulatorDir);
+    const TDirFd game = OpenEntryDir(emulator.Get(), gameDirName);
+    if (!game)
+        return moved;
+    for (const auto& [name, recorded] : entries) {
+        struct stat info {};
+        if (::fstatat(game.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && recorded.Matches(StateOf(info)))
+            moved.emplace(name, StateOf(info));
+    }
+    return moved;
+}
+
+void RemoveStaging(const std::string& emulatorDir, const std::string& stagingName)
+{
+    const TDirFd emulator = OpenDir(emulatorDir);
+    if (emulator && IsStagingName(stagingName))
+        RemoveTreeAt(emulator.Get(), stagingName);
+}
+
+void RemoveUnchanged(const std::string& emulatorDir, const std::string& gameDirName, const std::string& game,
+                     const TDirectoryState& created, const std::optional<TEntryState>& madeGameDir)
+{
+    const TDirFd emulator = OpenDir(emulatorDir);
+    const TDirFd gameDir = OpenEntryDir(emulator.Get(), gameDirName);
+    if (!gameDir)
+        return;
+    for (const auto& [name, recorded] : created) {
+        if (recorded.directory || IsKeptName(name, game) || !platform::IsPlainFileName(name))
+            continue;
+        struct stat info {};
+        if (::fstatat(gameDir.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && recorded.Matches(StateOf(info)))
+            ::unlinkat(gameDir.Get(), name.c_str(), 0);
+    }
+    struct stat info {};
+    if (madeGameDir && ::fstat(gameDir.Get(), &info) == 0 && info.st_dev == madeGameDir->device
+        && info.st_ino == madeGameDir->inode)
+        ::unlinkat(emulator.Get(), gameDirName.c_str(), AT_REMOVEDIR); // refused unless empty
+}
+
+std::uint64_t TreeBytes(const std::string& dir)
 {
     namespace fs = std::filesystem;
     std::uint64_t bytes = 0;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(gameDir, error), end; !error && it != end; it.increment(error)) {
-        const fs::path relative = it->path().lexically_relative(gameDir);
-        if (before.contains(relative.begin()->string()))
-            continue;
+    for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
         std::error_code sizeError;
         if (it->is_symlink(sizeError) || !it->is_regular_file(sizeError))
             continue;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,33 +40,65 @@ void WriteOwnFile(const std::string& path, const std::vector<std::string>& lines
 // ROM-set name in ASCII capitals). Compared exactly, letter case included.
 bool IsKeptName(const std::string& entry, const std::string& game);
 
-// What one directory entry looks like; writing, replacing or touching it changes one of these.
+// What one directory entry is: a file rewritten, replaced or grown is another. All but the
+// status change time survive a rename, so an entry is first recorded in the private directory,
+// and its status change time once it has been moved.
 struct TEntryState {
     bool directory = false;
+    std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = 0;
     std::int64_t modified = 0; // nanoseconds
-    std::int64_t changed = 0;  // status change, nanoseconds
+    std::int64_t changed = 0;  // status change, nanoseconds; 0 until known
     bool operator==(const TEntryState&) const = default;
+
+    // The entry now is the one recorded, unchanged.
+    bool Matches(const TEntryState& now) const
+    {
+        return directory == now.directory && device == now.device && inode == now.inode && size == now.size
+            && modified == now.modified && (changed == 0 || changed == now.changed);
+    }
 };
 
-// The entries of a directory by name, "." and ".." included; empty when it does not exist.
+// Entries of one directory by name.
 using TDirectoryState = std::map<std::string, TEntryState>;
 
-TDirectoryState Snapshot(const std::string& dir);
+// The name of the private directory an extraction of game unpacks into, beside the game's
+// directory: hidden, and never the name of a game (it starts with a dot).
+std::string NewStagingName(const std::string& game);
+bool IsStagingName(const std::string& name);
 
-// The entries of `after` that `before` does not name.
-TDirectoryState AddedEntries(const TDirectoryState& before, const TDirectoryState& after);
+// Makes the private directory stagingName in emulatorDir; false when it exists or cannot be made.
+bool MakeStagingDirectory(const std::string& emulatorDir, const std::string& stagingName);
 
-// Removes the files of `created` that are still exactly as recorded; kept names, directories
-// and everything else stay, and a removal the system refuses is passed over. When the extraction
-// made the directory itself, it goes too once nothing is left in it.
-void RemoveUnchanged(const std::string& gameDir, const std::string& game, const TDirectoryState& created,
-                     bool directoryCreated);
+// The game's directory in emulatorDir, made when missing (never through a link). Its state when
+// this call made it, nothing when it stood there already. Throws EInOutError naming the reason.
+std::optional<TEntryState> EnsureGameDirectory(const std::string& emulatorDir, const std::string& gameDirName);
 
-// For an extraction that did not complete: removes every file `before` does not name (except
-// the kept ones), and the directory when it is empty and was not there before.
-void RemoveAddedFiles(const std::string& gameDir, const std::string& game, const TDirectoryState& before);
+// The entries of the private directory whose names the game's directory lacks, each with its
+// state: what a move would bring in.
+TDirectoryState EntriesToMoveIn(const std::string& emulatorDir, const std::string& stagingName,
+                                const std::string& gameDirName);
 
-// The bytes of regular files in gameDir (subdirectories included) under names `before` lacks.
-std::uint64_t AddedBytes(const std::string& gameDir, const TDirectoryState& before);
+// Moves the entries into the game's directory, never over anything that stands there (an entry
+// that appeared meanwhile keeps the private copy out).
+void MoveIn(const std::string& emulatorDir, const std::string& stagingName, const std::string& gameDirName,
+            const TDirectoryState& entries);
+
+// The entries as they stand in the game's directory after the move, status change times known;
+// those that were not moved are left out.
+TDirectoryState MovedStates(const std::string& emulatorDir, const std::string& gameDirName,
+                            const TDirectoryState& entries);
+
+// Removes the private directory with everything in it; links in it are removed, never followed.
+void RemoveStaging(const std::string& emulatorDir, const std::string& stagingName);
+
+// Removes from the game's directory the files of `created` that are still exactly as recorded;
+// kept names, directories and everything else stay, and a removal the system refuses is passed
+// over. madeGameDir: the game's directory as the extraction made it; it goes too once empty.
+// The game's directory is only taken as the entry of that name, never through a link.
+void RemoveUnchanged(const std::string& emulatorDir, const std::string& gameDirName, const std::string& game,
+                     const TDirectoryState& created, const std::optional<TEntryState>& madeGameDir);
+
+// The bytes of the regular files under dir.
+std::uint64_t TreeBytes(const std::string& dir);

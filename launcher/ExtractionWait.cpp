@@ -1,6 +1,7 @@
 #include "ExtractionWait.h"
 
 #include "FileSystem.h"
+#include "FmProgr.h"
 #include "ProcessIdentity.h"
 #include "progress.h"
 
@@ -109,6 +110,13 @@ bool TExtractionWait::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Close && watched == window_) {
         event->ignore();
         closeRequested_ = true;
+        Cancel();
+        return true;
+    }
+    // The progress window's close button cancels as Escape does; the window stays until the
+    // wait has ended.
+    if (event->type() == QEvent::Close && ProgressForm != nullptr && watched == ProgressForm) {
+        event->ignore();
         Cancel();
         return true;
     }

@@ -1,6 +1,6 @@
 // The wait for the extraction script: the program repaints meanwhile, keys and clicks are
-// swallowed (none is replayed afterwards), Escape or closing the main window cancels, and a wait
-// longer than half a second shows its progress through ProgressHook.
+// swallowed (none is replayed afterwards), Escape or closing the main window or the progress
+// window cancels, and a wait longer than half a second shows its progress through ProgressHook.
 #pragma once
 
 #include "FmxUtils.h"

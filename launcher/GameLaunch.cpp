@@ -10,7 +10,9 @@
 #include "Unit1.h"
 #include "ZipDirectory.h"
 
+#include <QApplication>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -49,15 +51,25 @@ QString StartFailureReason(int error)
     }
 }
 
-std::string GameDirOf(const TLaunchRequest& request)
+std::string WriteFailure(const std::string& path)
 {
-    return platform::AbsolutePath(platform::JoinPath(request.emulatorDir, request.game));
+    return "nach " + path + " kann nicht geschrieben werden";
+}
+
+// The lock file and the script, with the file named when it cannot be written.
+void WriteLaunchFile(const std::string& path, const std::vector<std::string>& lines)
+{
+    try {
+        WriteOwnFile(path, lines);
+    } catch (const EInOutError&) {
+        throw Exception(WriteFailure(path));
+    }
 }
 
 // Takes back an extraction that does not go on to a run, also when an error ends the launch.
 class TUndoUnlessKept {
 public:
-    explicit TUndoUnlessKept(const TExtraction& extraction) : extraction_(extraction) {}
+    explicit TUndoUnlessKept(const TRecordedLaunch& extraction) : extraction_(extraction) {}
     ~TUndoUnlessKept() { Undo(); }
     TUndoUnlessKept(const TUndoUnlessKept&) = delete;
     TUndoUnlessKept& operator=(const TUndoUnlessKept&) = delete;
@@ -68,18 +80,20 @@ public:
             extraction_.Finish();
         done_ = true;
     }
-    // The files stay; only the record goes.
+    // The files stay; only the private directory and the record go.
     void KeepFiles()
     {
-        if (!done_)
+        if (!done_) {
+            RemoveStaging(extraction_.record.emulatorDir, extraction_.record.staging);
             platform::DeleteFile(extraction_.recordPath);
+        }
         done_ = true;
     }
     // The run tracker takes the clean-up over.
     void HandOver() { done_ = true; }
 
 private:
-    const TExtraction& extraction_;
+    const TRecordedLaunch& extraction_;
     bool done_ = false;
 };
 
@@ -88,61 +102,104 @@ struct TCaptionBack {
     ~TCaptionBack() { form.SetCaption(MainCaption); }
 };
 
+// Holds back the closing of the main window while an extraction is under way, so that the program
+// never ends between its steps; a close seen meanwhile cancels the launch, and the window closes
+// once everything is taken back.
+class TCloseGuard : public QObject {
+public:
+    explicit TCloseGuard(QWidget& window) : window_(window) { qApp->installEventFilter(this); }
+    ~TCloseGuard() override
+    {
+        qApp->removeEventFilter(this);
+        if (requested_)
+            window_.close();
+    }
+
+    bool Requested() const { return requested_; }
+    void Request() { requested_ = true; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Close || watched != &window_)
+            return false;
+        event->ignore();
+        requested_ = true;
+        return true;
+    }
+
+private:
+    QWidget& window_;
+    bool requested_ = false;
+};
+
 } // namespace
 
 void TGameLauncher::Launch(const TLaunchRequest& request)
 {
     TBusyCursor busy;
-    const bool present = platform::CountDirectoryEntries(GameDirOf(request)) >= PresentEntryCount;
-    std::optional<TExtraction> extraction;
+    const std::string emulatorDir = platform::AbsolutePath(request.emulatorDir);
+    TRecordedLaunch launch{{request.game, emulatorDir, platform::TSubdirectories(emulatorDir).EntryName(request.game), {},
+                        std::nullopt, TDirectoryState{}, TProcessIdentity::Self(), {}},
+                       {}};
+    const std::string gameDir = launch.record.GameDir();
+    if (ExtractionUnderWayElsewhere(gameDir)) {
+        Tell(QStringLiteral("Otro Kabinex está extrayendo %1; espere a que termine.").arg(Text(request.game)));
+        return;
+    }
+    const bool present = platform::CountDirectoryEntries(gameDir) >= PresentEntryCount;
     if (!present) {
         if (!request.zipDir) {
             Tell(QStringLiteral("Faltan ROMs!     "));
             return;
         }
-        const std::string archive = platform::JoinPath(*request.zipDir, request.game + ".zip");
+        const std::string archive = platform::FindEntry(*request.zipDir, request.game + ".zip");
         if (!platform::FileExists(archive)) {
             Tell(Text(platform::JoinPath(*request.zipDir, request.game) + ".no está el ZIP"));
             return;
         }
-        extraction = Extract(request, archive);
-        if (!extraction)
+        if (!Extract(request, archive, launch))
             return;
     }
-    StartEmulator(request, std::move(extraction));
+    StartEmulator(request, std::move(launch));
 }
 
-std::optional<TExtraction> TGameLauncher::Extract(const TLaunchRequest& request, const std::string& archive)
+bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& archive, TRecordedLaunch& extraction)
 {
+    TCloseGuard closeGuard(window_); // first made, last undone: the files go before the window
+    TCleanupRecord& record = extraction.record;
     // The script runs in the emulator directory: relative paths would point elsewhere there.
-    const std::string emulatorDir = platform::AbsolutePath(request.emulatorDir);
-    const std::string gameDir = GameDirOf(request);
+    const std::string& emulatorDir = record.emulatorDir;
     const std::string lockFile = platform::JoinPath(emulatorDir, "lockfile.$$$");
     const std::string script = platform::JoinPath(emulatorDir, "lockfile.bat");
-    TExtraction extraction{{request.game, gameDir, emulatorDir, Snapshot(gameDir), std::nullopt,
-                            TProcessIdentity::Self(), {}},
-                           NewCleanupRecordPath()};
+    record.staging = NewStagingName(request.game);
+    record.created.reset();
+    extraction.recordPath = NewCleanupRecordPath();
+    const std::string staging = platform::JoinPath(emulatorDir, record.staging);
 
     window_.SetCaption(ExtractingCaption);
     TCaptionBack captionBack{window_};
-    try {
-        SaveCleanupRecord(extraction.recordPath, extraction.record);
-    } catch (const EInOutError&) {
-        // Without the record a Kabinex that ends during the run would leave the files for good.
-        throw Exception("nach " + extraction.recordPath + " kann nicht geschrieben werden");
-    }
+    // Without the record a Kabinex that ends during the run would leave the files for good.
+    SaveCleanupRecord(extraction.recordPath, record);
     TUndoUnlessKept undo(extraction);
+    if (!MakeStagingDirectory(emulatorDir, record.staging))
+        throw Exception(WriteFailure(staging));
 
-    WriteOwnFile(lockFile, {});
-    WriteOwnFile(script, ExtractionScript(request.unzipper, platform::AbsolutePath(archive), gameDir, lockFile));
+    WriteLaunchFile(lockFile, {});
+    WriteLaunchFile(script, ExtractionScript(request.unzipper, platform::AbsolutePath(archive), staging, lockFile));
     const std::unique_ptr<TChildProcess> unzip = ExecuteFile("lockfile.bat", {}, emulatorDir, TShowState::Hidden);
     const std::uint64_t total = UncompressedSize(archive).value_or(0);
-    const TDirectoryState& before = extraction.record.before;
-    TExtractionWait wait(&window_, [&] { return total > 0 ? double(AddedBytes(gameDir, before)) / double(total) : 0.0; });
+    TExtractionWait wait(&window_, [&] { return total > 0 ? double(TreeBytes(staging)) / double(total) : 0.0; });
     TWaitEnd end = TWaitEnd::ScriptEnded;
     if (unzip) {
-        extraction.record.processes = {TProcessIdentity::Of(unzip->Pid())};
-        SaveCleanupRecord(extraction.recordPath, extraction.record);
+        record.processes = {TProcessIdentity::Of(unzip->Pid())};
+        try {
+            SaveCleanupRecord(extraction.recordPath, record);
+        } catch (const Exception&) {
+            KillGroup(record.processes.front());
+            wait.Run(*unzip);
+            throw;
+        }
         end = wait.Run(*unzip);
     }
     // The script removes the lock file as its last act; one that ended (or never started) with
@@ -152,39 +209,73 @@ std::optional<TExtraction> TGameLauncher::Extract(const TLaunchRequest& request,
     platform::DeleteFile(lockFile);
     window_.SetCaption(MainCaption);
 
-    if (end == TWaitEnd::Cancelled) {
+    if (wait.CloseRequested())
+        closeGuard.Request();
+    if (end == TWaitEnd::Cancelled || closeGuard.Requested()) {
         undo.Undo();
-        if (wait.CloseRequested())
-            window_.close();
-        return std::nullopt;
+        return false;
     }
     if (!unzip || lockLeft || UnzipFailed(unzip->ExitStatus())) {
         undo.Undo();
         Tell(QStringLiteral("No se pudo extraer %1 con %2.").arg(Text(archive), Text(request.unzipper)));
-        return std::nullopt;
+        return false;
     }
+    BringIn(extraction);
+    const std::string gameDir = record.GameDir();
     if (platform::CountDirectoryEntries(gameDir) < PresentEntryCount) {
         undo.KeepFiles(); // what the tool did extract stays, as with a short archive
         Tell(Text(archive + " corrompido " + request.unzipper + " no está!  "));
-        return std::nullopt;
+        return false;
     }
-    extraction.record.created = AddedEntries(extraction.record.before, Snapshot(gameDir));
-    extraction.record.processes.clear();
     undo.HandOver();
-    return extraction;
+    return true;
 }
 
-void TGameLauncher::StartEmulator(const TLaunchRequest& request, std::optional<TExtraction> extraction)
+void TGameLauncher::BringIn(TRecordedLaunch& extraction)
 {
+    TCleanupRecord& record = extraction.record;
+    try {
+        record.madeGameDir = EnsureGameDirectory(record.emulatorDir, record.gameDirName);
+    } catch (const EInOutError&) {
+        throw Exception(WriteFailure(record.GameDir()));
+    }
+    // Each entry is on record before it can appear in the game's directory.
+    record.created = EntriesToMoveIn(record.emulatorDir, record.staging, record.gameDirName);
+    record.processes.clear();
+    SaveCleanupRecord(extraction.recordPath, record);
+    MoveIn(record.emulatorDir, record.staging, record.gameDirName, *record.created);
+    // With the status change times a rewrite in place that keeps size and time is seen too.
+    record.created = MovedStates(record.emulatorDir, record.gameDirName, *record.created);
+    SaveCleanupRecord(extraction.recordPath, record);
+    RemoveStaging(record.emulatorDir, record.staging); // what stayed there: names the directory had
+}
+
+void TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch)
+{
+    const bool extracted = !launch.recordPath.empty();
+    const std::string program = platform::MatchEntryName(request.emulatorDir, "mave");
     int error = 0;
     std::unique_ptr<TChildProcess> emulator =
-        ExecuteFile("mave", request.emulatorArguments, request.emulatorDir, TShowState::Normal, &error);
+        ExecuteFile(program, request.emulatorArguments, request.emulatorDir, TShowState::Normal, &error);
     if (!emulator) {
-        if (extraction)
-            runs_.StartFailed(std::move(*extraction));
+        if (extracted)
+            runs_.StartFailed(std::move(launch));
         Tell(QStringLiteral("No se pudo iniciar el emulador %1: %2.")
-                 .arg(Text(ExecutablePath("mave", request.emulatorDir)), StartFailureReason(error)));
+                 .arg(Text(ExecutablePath(program, request.emulatorDir)), StartFailureReason(error)));
         return;
     }
-    runs_.Started(std::move(emulator), GameDirOf(request), std::move(extraction));
+    if (!extracted)
+        launch.recordPath = NewCleanupRecordPath();
+    launch.record.processes = {TProcessIdentity::Of(emulator->Pid())};
+    try {
+        SaveCleanupRecord(launch.recordPath, launch.record);
+    } catch (const Exception& failure) {
+        // Unrecorded, the game could lose its files under it to another Kabinex or to a later
+        // start: it ends at once (it leads a session and group of its own), and its files go.
+        ::kill(-emulator->Pid(), SIGKILL);
+        launch.Finish();
+        Tell(Text(failure.what()));
+        return;
+    }
+    runs_.Started(std::move(emulator), std::move(launch));
 }

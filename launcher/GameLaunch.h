@@ -29,9 +29,13 @@ public:
     TRunTracker& Runs() { return runs_; }
 
 private:
-    // The extraction for the clean-up, or nothing when the launch ends here (told, cancelled).
-    std::optional<TExtraction> Extract(const TLaunchRequest& request, const std::string& archive);
-    void StartEmulator(const TLaunchRequest& request, std::optional<TExtraction> extraction);
+    // Extracts the archive into a private directory and brings in what the game's directory
+    // lacks; false when the launch ends here (told, cancelled).
+    bool Extract(const TLaunchRequest& request, const std::string& archive, TRecordedLaunch& extraction);
+    // Records every entry, then moves it into the game's directory.
+    static void BringIn(TRecordedLaunch& extraction);
+    // launch: its record path is empty when nothing was extracted.
+    void StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch);
 
     TForm& window_;
     TRunTracker runs_;

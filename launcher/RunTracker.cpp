@@ -4,17 +4,31 @@
 #include "ProcessIdentity.h"
 #include "SysUtils.h"
 
+#include <cstdio>
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int GroupEndPolls = 100;
 constexpr int GroupEndPollMilliseconds = 20;
+constexpr int RetryMilliseconds = 500;
+
+// The extraction script a Kabinex started for this record: the shell running the record's
+// EMUDIR/lockfile.bat, leading its own group. Nothing else is ever signalled.
+bool IsRecordedScript(const TCleanupRecord& record, const TProcessIdentity& process)
+{
+    if (process.pid <= 1 || !process.IsRunning() || GroupOf(process.pid) != process.pid)
+        return false;
+    const std::vector<std::string> arguments = CommandLineOf(process.pid);
+    return arguments.size() == 2 && arguments[1] == platform::JoinPath(record.emulatorDir, "lockfile.bat");
+}
 
 // An extraction whose Kabinex is gone has nobody to wait for it: its script and unzip tool end
 // here, before its files are taken back.
 void StopOrphanedExtraction(const TCleanupRecord& record)
 {
     for (const TProcessIdentity& process : record.processes) {
-        if (!process.IsRunning())
+        if (!IsRecordedScript(record, process))
             continue;
         KillGroup(process);
         for (int i = 0; i < GroupEndPolls && GroupHasLiveProcesses(process.pid); ++i)
@@ -22,62 +36,160 @@ void StopOrphanedExtraction(const TCleanupRecord& record)
     }
 }
 
+bool GameRuns(const TProcessIdentity& emulator)
+{
+    return emulator.IsRunning() || SessionHasLiveProcesses(emulator);
+}
+
+// One directory under two spellings (a relative emulator directory, a link) is still one.
+bool SameDirectory(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+// The sound records of every other Kabinex on gameDir.
+std::vector<TCleanupRecord> OthersRecordsOn(const std::string& gameDir)
+{
+    const TProcessIdentity self = TProcessIdentity::Self();
+    std::vector<TCleanupRecord> records;
+    for (const std::string& path : CleanupRecordPaths()) {
+        TLoadedRecord loaded = LoadCleanupRecord(path);
+        if (loaded.record && loaded.record->owner != self && SameDirectory(loaded.record->GameDir(), gameDir))
+            records.push_back(std::move(*loaded.record));
+    }
+    return records;
+}
+
+// A record of a live Kabinex that has not yet started its emulator is an extraction under way
+// (unpacking, or moving what it unpacked in).
+bool UnderWay(const TCleanupRecord& record)
+{
+    return !record.staging.empty() && (record.Extracting() || record.processes.empty()) && record.owner.IsRunning();
+}
+
+// Whether another Kabinex's emulator runs on gameDir, or another Kabinex extracts there.
+bool UsedElsewhere(const std::string& gameDir)
+{
+    for (const TCleanupRecord& record : OthersRecordsOn(gameDir)) {
+        if (UnderWay(record))
+            return true;
+        if (!record.Extracting())
+            for (const TProcessIdentity& emulator : record.processes)
+                if (GameRuns(emulator))
+                    return true;
+    }
+    return false;
+}
+
 } // namespace
 
-void TExtraction::Finish() const
+bool ExtractionUnderWayElsewhere(const std::string& gameDir)
+{
+    for (const TCleanupRecord& record : OthersRecordsOn(gameDir))
+        if (UnderWay(record))
+            return true;
+    return false;
+}
+
+void TRecordedLaunch::Finish() const
 {
     record.Finish();
     platform::DeleteFile(recordPath);
 }
 
-void TRunTracker::Started(std::unique_ptr<TChildProcess> emulator, const std::string& gameDir,
-                          std::optional<TExtraction> extraction)
+TRunTracker::TRunTracker()
 {
-    TChildProcess* process = emulator.get();
-    connect(process, &TChildProcess::Finished, this, [this, process, gameDir] { Ended(process, gameDir); });
-    if (extraction)
-        games_[gameDir].pending.push_back(std::move(*extraction));
-    Follow(gameDir, std::move(emulator), TProcessIdentity::Of(process->Pid()));
+    retry_.setInterval(RetryMilliseconds);
+    connect(&retry_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
 }
 
-void TRunTracker::StartFailed(TExtraction extraction)
+void TRunTracker::Started(std::unique_ptr<TChildProcess> emulator, TRecordedLaunch launch)
 {
-    const std::string gameDir = extraction.record.gameDir;
+    const std::string gameDir = launch.record.GameDir();
+    const TProcessIdentity identity = TProcessIdentity::Of(emulator->Pid());
+    // A program that forks and exits leaves the game running in its session.
+    auto watch = std::make_unique<TProcessWatch>(identity, TWatchScope::Session);
+    TProcessWatch* key = watch.get();
+    emulator.release()->setParent(key); // reaps the emulator itself
+    connect(key, &TProcessWatch::Ended, this, [this, key, gameDir] { Ended(key, gameDir); });
+    games_[gameDir].pending.push_back(std::move(launch));
+    Follow(gameDir, std::move(watch), identity);
+}
+
+void TRunTracker::StartFailed(TRecordedLaunch extraction)
+{
+    const std::string gameDir = extraction.record.GameDir();
     games_[gameDir].pending.push_back(std::move(extraction));
     CleanUpIfIdle(gameDir);
 }
 
-void TRunTracker::ResumeRecorded()
+std::vector<std::string> TRunTracker::ResumeRecorded()
 {
+    std::vector<std::string> setAside;
+    resuming_ = true;
     for (const std::string& path : CleanupRecordPaths()) {
-        std::optional<TCleanupRecord> record = LoadCleanupRecord(path);
-        if (!record || record->owner.IsRunning())
+        TLoadedRecord loaded = LoadCleanupRecord(path);
+        if (!loaded.record) {
+            if (loaded.fault.empty())
+                continue; // taken over or finished meanwhile
+            const std::string aside = SetRecordAside(path);
+            std::fprintf(stderr, "kabinex: registro de limpieza %s no válido (%s): apartado como %s, sin usar\n",
+                         path.c_str(), loaded.fault.c_str(), aside.empty() ? "?" : aside.c_str());
+            if (!aside.empty())
+                setAside.push_back(aside);
             continue;
-        if (!record->created)
-            StopOrphanedExtraction(*record);
-        const std::string gameDir = record->gameDir;
-        const std::vector<TProcessIdentity> processes = record->processes;
-        record->owner = TProcessIdentity::Self(); // a third Kabinex must leave it to this one
-        games_[gameDir].pending.push_back({std::move(*record), path});
-        for (const TProcessIdentity& process : processes) {
-            if (!process.IsRunning())
-                continue;
-            auto watch = std::make_unique<TProcessWatch>(process);
-            TProcessWatch* key = watch.get();
-            connect(key, &TProcessWatch::Ended, this, [this, key, gameDir] { Ended(key, gameDir); });
-            Follow(gameDir, std::move(watch), process);
         }
-        SaveRecords(games_[gameDir]);
-        CleanUpIfIdle(gameDir);
+        if (loaded.record->owner.IsRunning())
+            continue; // its Kabinex (or this one) still looks after it
+        // Renamed to a name of this Kabinex's: of two taking over at once, one gets it.
+        const std::string claimed = NewCleanupRecordPath();
+        if (std::rename(path.c_str(), claimed.c_str()) != 0)
+            continue;
+        Adopt(std::move(*loaded.record), claimed);
     }
+    resuming_ = false;
+    return setAside;
+}
+
+void TRunTracker::Adopt(TCleanupRecord record, const std::string& path)
+{
+    if (record.Extracting()) {
+        StopOrphanedExtraction(record);
+        record.Finish();
+        platform::DeleteFile(platform::JoinPath(record.emulatorDir, "lockfile.$$$"));
+        platform::DeleteFile(platform::JoinPath(record.emulatorDir, "lockfile.bat"));
+        platform::DeleteFile(path);
+        return;
+    }
+    const std::string gameDir = record.GameDir();
+    const std::vector<TProcessIdentity> emulators = record.processes;
+    record.owner = TProcessIdentity::Self();
+    try {
+        SaveCleanupRecord(path, record);
+    } catch (const Exception&) {
+        // The record as it was still names the same emulators and files.
+    }
+    games_[gameDir].pending.push_back({std::move(record), path});
+    for (const TProcessIdentity& emulator : emulators) {
+        if (!GameRuns(emulator))
+            continue;
+        auto watch = std::make_unique<TProcessWatch>(emulator, TWatchScope::Session);
+        TProcessWatch* key = watch.get();
+        connect(key, &TProcessWatch::Ended, this, [this, key, gameDir] { Ended(key, gameDir); });
+        Follow(gameDir, std::move(watch), emulator);
+    }
+    CleanUpIfIdle(gameDir);
 }
 
 void TRunTracker::Follow(const std::string& gameDir, std::unique_ptr<QObject> process, const TProcessIdentity& identity)
 {
-    TGameRuns& runs = games_[gameDir];
-    runs.processes[process.get()] = identity;
+    games_[gameDir].processes[process.get()] = identity;
     processes_.emplace(process.get(), std::move(process));
-    SaveRecords(runs);
 }
 
 void TRunTracker::Ended(QObject* process, const std::string& gameDir)
@@ -90,8 +202,6 @@ void TRunTracker::Ended(QObject* process, const std::string& gameDir)
     runs.processes.erase(process);
     if (runs.processes.empty())
         CleanUpIfIdle(gameDir);
-    else
-        SaveRecords(runs);
 }
 
 void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
@@ -99,29 +209,45 @@ void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
     auto found = games_.find(gameDir);
     if (found == games_.end() || !found->second.processes.empty())
         return;
-    const std::vector<TExtraction> pending = std::move(found->second.pending);
-    games_.erase(found);
-    if (pending.empty())
+    // A launch that brought nothing in has nothing to wait for: only its record goes.
+    std::vector<TRecordedLaunch>& pending = found->second.pending;
+    std::erase_if(pending, [](const TRecordedLaunch& launch) {
+        const bool nothingBroughtIn = launch.record.created && launch.record.created->empty()
+            && !launch.record.madeGameDir && launch.record.staging.empty();
+        if (nothingBroughtIn)
+            launch.Finish();
+        return nothingBroughtIn;
+    });
+    if (pending.empty()) {
+        games_.erase(found);
         return;
-    for (const TExtraction& extraction : pending)
+    }
+    if (UsedElsewhere(gameDir)) {
+        retry_.start();
+        return;
+    }
+    const std::vector<TRecordedLaunch> finishing = std::move(pending);
+    games_.erase(found);
+    for (const TRecordedLaunch& extraction : finishing)
         extraction.Finish();
     emit CleanedUp(QString::fromStdString(gameDir));
+    // A Kabinex that ended while this one waited may have left records only this one can finish.
+    if (!resuming_)
+        ResumeRecorded();
 }
 
-// The records name the processes a later start has to wait for.
-void TRunTracker::SaveRecords(TGameRuns& runs)
+void TRunTracker::RetryDeferred()
 {
-    std::vector<TProcessIdentity> identities;
-    for (const auto& [process, identity] : runs.processes)
-        identities.push_back(identity);
-    for (TExtraction& extraction : runs.pending) {
-        extraction.record.processes = identities;
-        try {
-            SaveCleanupRecord(extraction.recordPath, extraction.record);
-        } catch (const EInOutError&) {
-            // The record from before stays; a later start then waits for fewer processes.
-        }
+    std::vector<std::string> deferred;
+    for (const auto& [gameDir, runs] : games_)
+        if (runs.processes.empty() && !runs.pending.empty())
+            deferred.push_back(gameDir);
+    if (deferred.empty()) {
+        retry_.stop();
+        return;
     }
+    for (const std::string& gameDir : deferred)
+        CleanUpIfIdle(gameDir);
 }
 
 int TRunTracker::Running(const std::string& gameDir) const

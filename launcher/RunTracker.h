@@ -1,20 +1,22 @@
 // Keeps track of the emulators the launcher started and takes back the files extracted for a run
-// once no emulator on that game's directory runs any more. Each pending clean-up is recorded on
-// disk, so that the next start finishes what an ended Kabinex left undone.
+// once no emulator on that game's directory runs any more, of this Kabinex or of any other: every
+// launch is recorded on disk, so each Kabinex sees the others' and the next start finishes what an
+// ended Kabinex left undone.
 #pragma once
 
 #include "CleanupRecord.h"
 #include "FmxUtils.h"
 
 #include <QObject>
+#include <QTimer>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-// What one extracting launch leaves to clean up, and the file that records it.
-struct TExtraction {
+// One launch of a game, and the file that records it.
+struct TRecordedLaunch {
     TCleanupRecord record;
     std::string recordPath;
 
@@ -22,21 +24,28 @@ struct TExtraction {
     void Finish() const;
 };
 
+// Whether a Kabinex other than this one is extracting into gameDir, or moving what it extracted
+// there, so that a launch now would find half the files.
+bool ExtractionUnderWayElsewhere(const std::string& gameDir);
+
 class TRunTracker : public QObject {
     Q_OBJECT
 public:
-    // Follows a started emulator on the game's directory (an absolute path); the extraction made
-    // for this launch, if any, is cleaned up when the last emulator on that directory has ended.
-    void Started(std::unique_ptr<TChildProcess> emulator, const std::string& gameDir,
-                 std::optional<TExtraction> extraction);
+    TRunTracker();
+
+    // Follows a started emulator (the leader of a session of its own) on the game's directory;
+    // the extraction made for this launch, if any, is cleaned up once no emulator of any Kabinex
+    // runs on that directory. The launch's record already names the emulator.
+    void Started(std::unique_ptr<TChildProcess> emulator, TRecordedLaunch launch);
     // An extraction whose emulator never started: cleaned up now, unless another emulator still
     // runs on that directory.
-    void StartFailed(TExtraction extraction);
+    void StartFailed(TRecordedLaunch extraction);
 
-    // Finishes the clean-ups that an earlier Kabinex recorded and did not live to do: at once
-    // when their emulators no longer run, else when they end. An extraction it left under way
-    // is stopped first. Records of a Kabinex that still runs are left to it.
-    void ResumeRecorded();
+    // Takes over the records of every Kabinex that has ended: an extraction it left under way is
+    // stopped and its private directory removed; the files of a run are taken back once no
+    // emulator uses the directory. A record that fails a rule is set aside, reported once on the
+    // standard error, and never acted on; the names it went to are returned.
+    std::vector<std::string> ResumeRecorded();
 
     int Running(const std::string& gameDir) const;
     bool CleanupPending(const std::string& gameDir) const;
@@ -48,13 +57,17 @@ signals:
 private:
     struct TGameRuns {
         std::map<QObject*, TProcessIdentity> processes; // running on the directory
-        std::vector<TExtraction> pending;
+        std::vector<TRecordedLaunch> pending;
     };
     void Follow(const std::string& gameDir, std::unique_ptr<QObject> process, const TProcessIdentity& identity);
     void Ended(QObject* process, const std::string& gameDir);
     void CleanUpIfIdle(const std::string& gameDir);
-    static void SaveRecords(TGameRuns& runs);
+    void RetryDeferred();
+    void Adopt(TCleanupRecord record, const std::string& path);
 
     std::map<std::string, TGameRuns> games_;
     std::map<QObject*, std::unique_ptr<QObject>> processes_;
+    // Clean-ups held back while another Kabinex's emulator uses the directory are tried again.
+    QTimer retry_;
+    bool resuming_ = false;
 };

@@ -1,6 +1,7 @@
 #include "ZipDirectory.h"
 
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -24,15 +25,55 @@ std::uint64_t Little(const Bytes& bytes, std::size_t at, int count)
     return value;
 }
 
-std::optional<Bytes> ReadAt(std::ifstream& file, std::uint64_t offset, std::uint64_t count)
-{
-    Bytes bytes(count);
-    file.clear();
-    file.seekg(static_cast<std::streamoff>(offset));
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count)))
-        return std::nullopt;
-    return bytes;
-}
+// The archive's bytes, from a file or from memory.
+class TSource {
+public:
+    virtual ~TSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Exactly count bytes at offset, or nothing.
+    virtual std::optional<Bytes> Read(std::uint64_t offset, std::uint64_t count) const = 0;
+};
+
+class TFileSource : public TSource {
+public:
+    explicit TFileSource(const std::string& path) : file_(path, std::ios::binary | std::ios::ate)
+    {
+        size_ = file_ ? static_cast<std::uint64_t>(file_.tellg()) : 0;
+    }
+    bool IsOpen() const { return bool(file_); }
+    std::uint64_t Size() const override { return size_; }
+    std::optional<Bytes> Read(std::uint64_t offset, std::uint64_t count) const override
+    {
+        if (offset > size_ || count > size_ - offset)
+            return std::nullopt;
+        Bytes bytes(count);
+        file_.clear();
+        file_.seekg(static_cast<std::streamoff>(offset));
+        if (!file_.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count)))
+            return std::nullopt;
+        return bytes;
+    }
+
+private:
+    mutable std::ifstream file_;
+    std::uint64_t size_ = 0;
+};
+
+class TMemorySource : public TSource {
+public:
+    explicit TMemorySource(std::string_view bytes) : bytes_(bytes) {}
+    std::uint64_t Size() const override { return bytes_.size(); }
+    std::optional<Bytes> Read(std::uint64_t offset, std::uint64_t count) const override
+    {
+        if (offset > bytes_.size() || count > bytes_.size() - offset)
+            return std::nullopt;
+        const auto* begin = reinterpret_cast<const unsigned char*>(bytes_.data()) + offset;
+        return Bytes(begin, begin + count);
+    }
+
+private:
+    std::string_view bytes_;
+};
 
 struct TCentralDirectory {
     std::uint64_t offset = 0;
@@ -41,12 +82,13 @@ struct TCentralDirectory {
 };
 
 // The end record is the last thing in the file but for a comment of up to 64 KiB.
-std::optional<TCentralDirectory> FindCentralDirectory(std::ifstream& file, std::uint64_t fileSize)
+std::optional<TCentralDirectory> FindCentralDirectory(const TSource& file)
 {
+    const std::uint64_t fileSize = file.Size();
     if (fileSize < EndRecordSize)
         return std::nullopt;
     const std::uint64_t tailSize = std::min<std::uint64_t>(fileSize, EndRecordSize + MaxCommentSize);
-    const std::optional<Bytes> tail = ReadAt(file, fileSize - tailSize, tailSize);
+    const std::optional<Bytes> tail = file.Read(fileSize - tailSize, tailSize);
     if (!tail)
         return std::nullopt;
     for (std::size_t at = tailSize - EndRecordSize + 1; at-- > 0;) {
@@ -58,10 +100,10 @@ std::optional<TCentralDirectory> FindCentralDirectory(std::ifstream& file, std::
         const std::uint64_t endOffset = fileSize - tailSize + at;
         if (endOffset < 20)
             return std::nullopt;
-        const std::optional<Bytes> locator = ReadAt(file, endOffset - 20, 20);
+        const std::optional<Bytes> locator = file.Read(endOffset - 20, 20);
         if (!locator || Little(*locator, 0, 4) != Zip64LocatorSignature)
             return std::nullopt;
-        const std::optional<Bytes> end64 = ReadAt(file, Little(*locator, 8, 8), 56);
+        const std::optional<Bytes> end64 = file.Read(Little(*locator, 8, 8), 56);
         if (!end64 || Little(*end64, 0, 4) != Zip64EndSignature)
             return std::nullopt;
         return TCentralDirectory{Little(*end64, 48, 8), Little(*end64, 40, 8), Little(*end64, 32, 8)};
@@ -82,18 +124,13 @@ std::optional<std::uint64_t> Zip64Size(const Bytes& directory, std::size_t extra
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<std::uint64_t> UncompressedSize(const std::string& archive)
+std::optional<std::uint64_t> SumOfSizes(const TSource& file)
 {
-    std::ifstream file(archive, std::ios::binary | std::ios::ate);
-    if (!file)
-        return std::nullopt;
-    const auto fileSize = static_cast<std::uint64_t>(file.tellg());
-    const std::optional<TCentralDirectory> found = FindCentralDirectory(file, fileSize);
+    const std::uint64_t fileSize = file.Size();
+    const std::optional<TCentralDirectory> found = FindCentralDirectory(file);
     if (!found || found->offset > fileSize || found->size > fileSize - found->offset)
         return std::nullopt;
-    const std::optional<Bytes> directory = ReadAt(file, found->offset, found->size);
+    const std::optional<Bytes> directory = file.Read(found->offset, found->size);
     if (!directory)
         return std::nullopt;
 
@@ -120,4 +157,17 @@ std::optional<std::uint64_t> UncompressedSize(const std::string& archive)
         at = next;
     }
     return total;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> UncompressedSize(const std::string& archive)
+{
+    const TFileSource file(archive);
+    return file.IsOpen() ? SumOfSizes(file) : std::nullopt;
+}
+
+std::optional<std::uint64_t> UncompressedSizeOf(std::string_view bytes)
+{
+    return SumOfSizes(TMemorySource(bytes));
 }

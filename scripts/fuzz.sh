@@ -14,6 +14,8 @@ seconds=${1:-60}
 # target  corpus  regressions  share of the time (in halves)
 targets=(
   "gif_fuzzer fuzz/corpus fuzz/regressions 2"
+  "cleanup_fuzzer fuzz/cleanup/corpus fuzz/cleanup/regressions 1"
+  "zipdir_fuzzer fuzz/zipdir/corpus fuzz/zipdir/regressions 1"
 )
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

@@ -12,10 +12,12 @@ TCleanupRecord Sample()
 {
     TCleanupRecord record;
     record.game = "sf?";
-    record.gameDir = "/emu dir/with\ttab\\and\nline/sf?";
     record.emulatorDir = "/emu dir/with\ttab\\and\nline";
-    record.before = {{".", {true, 11, 4096, 1, 2}}, {"notes\r.txt", {false, 12, 5, -3, 4}}};
-    record.created = TDirectoryState{{"rom 1", {false, 13, 1 << 20, 1700000000123456789, 1700000000987654321}}};
+    record.gameDirName = "SF?";
+    record.staging = ".kabinex-1-0-sf?";
+    record.madeGameDir = TEntryState{true, 7, 11, 4096, 1, 2};
+    record.created = TDirectoryState{{"rom 1", {false, 8, 13, 1 << 20, 1700000000123456789, 1700000000987654321}},
+                                     {"notes\r.txt", {false, 8, 12, 5, -3, 0}}};
     record.owner = TProcessIdentity::Self();
     record.processes = {{1234, 5678, "boot-id"}, {99, 1, "boot-id"}};
     return record;
@@ -24,9 +26,10 @@ TCleanupRecord Sample()
 void ExpectSame(const TCleanupRecord& a, const TCleanupRecord& b)
 {
     EXPECT_EQ(a.game, b.game);
-    EXPECT_EQ(a.gameDir, b.gameDir);
+    EXPECT_EQ(a.gameDirName, b.gameDirName);
     EXPECT_EQ(a.emulatorDir, b.emulatorDir);
-    EXPECT_EQ(a.before, b.before);
+    EXPECT_EQ(a.staging, b.staging);
+    EXPECT_EQ(a.madeGameDir, b.madeGameDir);
     EXPECT_EQ(a.created, b.created);
     EXPECT_EQ(a.owner, b.owner);
     EXPECT_EQ(a.processes, b.processes);
@@ -69,7 +72,7 @@ TEST(CleanupRecordTest, LivesInTheUsersStateDirectory)
     SaveCleanupRecord(path, Sample());
     SaveCleanupRecord(path, Sample()); // replaced whole
     EXPECT_EQ(CleanupRecordPaths(), std::vector<std::string>{path});
-    ExpectSame(*LoadCleanupRecord(path), Sample());
+    ExpectSame(*LoadCleanupRecord(path).record, Sample());
     EXPECT_NE(NewCleanupRecordPath(), path);
 
     unsetenv("XDG_STATE_HOME");

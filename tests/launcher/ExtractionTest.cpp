@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -19,17 +20,36 @@ std::set<std::string> Names(const std::string& dir)
     return names;
 }
 
+// Unpacks the named files into a new private directory of emu, as the unzip tool would.
+std::string Unpack(const TempDir& root, const std::vector<std::string>& files)
+{
+    const std::string staging = NewStagingName("ninja");
+    root.MakeDir("emu");
+    EXPECT_TRUE(MakeStagingDirectory(root / "emu", staging));
+    for (const std::string& file : files)
+        root.Write("emu/" + staging + "/" + file, "12345");
+    return staging;
+}
+
 TEST(ExtractionTest, OnlyUnchangedExtractedFilesGo)
 {
     TempDir root;
     const std::string game = root.MakeDir("emu/ninja");
     root.Write("emu/ninja/mine.txt", "the user's");
-    const TDirectoryState before = Snapshot(game);
-    for (const char* name : {"untouched", "appended", "rewritten", "replaced", "NINJA.MVE", "HISCORES.DAT"})
-        root.Write(std::string("emu/ninja/") + name, "12345");
-    root.MakeDir("emu/ninja/sub");
-    const TDirectoryState created = AddedEntries(before, Snapshot(game));
-    EXPECT_EQ(created.size(), 7u);
+    root.Write("emu/ninja/patched", "the user's own ROM");
+    const std::string staging =
+        Unpack(root, {"untouched", "appended", "rewritten", "replaced", "patched", "NINJA.MVE", "HISCORES.DAT"});
+    root.MakeDir("emu/" + staging + "/sub");
+    EXPECT_FALSE(EnsureGameDirectory(root / "emu", "ninja").has_value()) << "it stood there";
+    const TDirectoryState created = EntriesToMoveIn(root / "emu", staging, "ninja");
+    EXPECT_EQ(created.size(), 7u) << "all but the name the directory has";
+    EXPECT_FALSE(created.contains("patched"));
+    MoveIn(root / "emu", staging, "ninja", created);
+    const TDirectoryState moved = MovedStates(root / "emu", "ninja", created);
+    EXPECT_EQ(moved.size(), created.size());
+    RemoveStaging(root / "emu", staging);
+    EXPECT_FALSE(fs::exists(root / ("emu/" + staging)));
+    EXPECT_EQ(ReadAll(game + "/patched"), "the user's own ROM");
 
     // What a game may do: append, rewrite in place keeping size and time, write a new file and
     // rename it over, create a save.
@@ -42,31 +62,57 @@ TEST(ExtractionTest, OnlyUnchangedExtractedFilesGo)
     fs::rename(root.Write("emu/ninja/new", "12345"), game + "/replaced");
     root.Write("emu/ninja/save.sta", "saved");
 
-    RemoveUnchanged(game, "ninja", created, false);
-    EXPECT_EQ(Names(game), std::set<std::string>({"mine.txt", "appended", "rewritten", "replaced", "NINJA.MVE",
-                                                  "HISCORES.DAT", "sub", "save.sta"}));
+    RemoveUnchanged(root / "emu", "ninja", "ninja", moved, std::nullopt);
+    EXPECT_EQ(Names(game), std::set<std::string>({"mine.txt", "patched", "appended", "rewritten", "replaced",
+                                                  "NINJA.MVE", "HISCORES.DAT", "sub", "save.sta"}));
 }
 
-TEST(ExtractionTest, DirectoryTheExtractionMadeGoesOnlyWhenEmpty)
+TEST(ExtractionTest, NothingIsMovedOverAnEntryThatAppearedMeanwhile)
 {
     TempDir root;
-    const std::string game = root / "emu/ninja";
-    const TDirectoryState before = Snapshot(game);
-    EXPECT_TRUE(before.empty());
-    root.Write("emu/ninja/rom", "rom");
-    RemoveUnchanged(game, "ninja", AddedEntries(before, Snapshot(game)), true);
-    EXPECT_FALSE(fs::exists(game));
+    const std::string staging = Unpack(root, {"rom1", "rom2"});
+    const std::optional<TEntryState> made = EnsureGameDirectory(root / "emu", "ninja");
+    ASSERT_TRUE(made.has_value());
+    const TDirectoryState created = EntriesToMoveIn(root / "emu", staging, "ninja");
+    root.Write("emu/ninja/rom2", "the user's, written after the plan");
+    MoveIn(root / "emu", staging, "ninja", created);
+    EXPECT_EQ(ReadAll(root / "emu/ninja/rom2"), "the user's, written after the plan");
+    RemoveStaging(root / "emu", staging);
 
-    root.Write("emu/ninja/rom", "rom");
-    const TDirectoryState created = AddedEntries(before, Snapshot(game));
-    root.Write("emu/ninja/save.sta", "saved");
-    RemoveUnchanged(game, "ninja", created, true);
-    EXPECT_EQ(Names(game), std::set<std::string>({"save.sta"}));
+    // The clean-up leaves the user's file, whose identity is not the recorded one.
+    RemoveUnchanged(root / "emu", "ninja", "ninja", created, made);
+    EXPECT_EQ(Names(root / "emu/ninja"), std::set<std::string>({"rom2"}));
+    fs::remove(root / "emu/ninja/rom2");
+    RemoveUnchanged(root / "emu", "ninja", "ninja", created, made);
+    EXPECT_FALSE(fs::exists(root / "emu/ninja")) << "made by the extraction, and empty now";
+}
 
-    // An extraction that did not complete takes back all it added.
-    root.Write("emu/other/partial", "par");
-    RemoveAddedFiles(root / "emu/other", "other", {});
-    EXPECT_FALSE(fs::exists(root / "emu/other"));
+TEST(ExtractionTest, NoLinkIsFollowed)
+{
+    TempDir root;
+    root.Write("elsewhere/rom1", "12345");
+    root.Write("elsewhere/keep", "the user's");
+    const std::string staging = Unpack(root, {"rom1"});
+    EnsureGameDirectory(root / "emu", "ninja");
+    const TDirectoryState created = EntriesToMoveIn(root / "emu", staging, "ninja");
+    MoveIn(root / "emu", staging, "ninja", created);
+
+    // The game's directory replaced by a link to a directory with the same names: untouched.
+    fs::rename(root / "emu/ninja", root / "emu/moved");
+    fs::create_directory_symlink(root / "elsewhere", root / "emu/ninja");
+    RemoveUnchanged(root / "emu", "ninja", "ninja", created, std::nullopt);
+    EXPECT_EQ(Names(root / "elsewhere"), std::set<std::string>({"rom1", "keep"}));
+
+    // A link in the private directory is removed as a link.
+    const std::string second = Unpack(root, {});
+    fs::create_directory_symlink(root / "elsewhere", root / ("emu/" + second + "/link"));
+    RemoveStaging(root / "emu", second);
+    EXPECT_FALSE(fs::exists(root / ("emu/" + second)));
+    EXPECT_EQ(Names(root / "elsewhere"), std::set<std::string>({"rom1", "keep"}));
+    // Only a private directory's name is ever removed whole.
+    RemoveStaging(root / "emu", "..");
+    RemoveStaging(root / "emu", "moved");
+    EXPECT_TRUE(fs::exists(root / "emu/moved/rom1"));
 }
 
 TEST(ExtractionTest, ScriptQuotesEveryPathAndEscapesArchiveWildcards)

@@ -55,6 +55,8 @@ protected:
     void ExpectNothingLeft(TForm1& form)
     {
         EXPECT_FALSE(fs::exists(emu + "/ninja")) << "what it extracted is removed";
+        for (const auto& entry : fs::directory_iterator(emu))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".kabinex-")) << entry.path();
         EXPECT_FALSE(fs::exists(emu + "/lockfile.bat"));
         EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
         EXPECT_TRUE(RecordFiles().empty());
@@ -109,12 +111,43 @@ TEST_F(ExtractionWaitTest, EscapeEndsAStuckExtraction)
 
 TEST_F(ExtractionWaitTest, ClosingTheWindowCancelsTheExtractionAndCloses)
 {
-    auto form = StartShown("sleep 1357;");
-    Once(emu + "/lockfile.$$$", [&] { form->close(); });
+    // Closed at once, and again after the unzip tool has put files down, every time.
+    for (int round = 0; round < 3; ++round) {
+        const std::string extracted = root / ("extracted" + std::to_string(round));
+        auto form = StartShown(round == 0 ? "sleep 1358;"
+                                          : "f() { unzip \"$@\"; touch '" + extracted + "'; sleep 1358; }; f");
+        Once(round == 0 ? emu + "/lockfile.$$$" : extracted, [&] { form->close(); });
+        Launch(*form, 0);
+        EXPECT_FALSE(SleepRuns("1358"));
+        EXPECT_FALSE(form->isVisible()) << round;
+        ExpectNothingLeft(*form);
+        EXPECT_TRUE(Runs().empty());
+    }
+}
+
+TEST_F(ExtractionWaitTest, ClosingTheProgressWindowCancelsAsEscapeDoes)
+{
+    CreateProgressForm();
+    const std::string extracted = root / "extracted";
+    auto form = StartShown("f() { unzip \"$@\"; touch '" + extracted + "'; sleep 1359; }; f");
+    bool closed = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (closed || !ProgressForm->isVisible() || !fs::exists(extracted))
+            return;
+        closed = true;
+        ProgressForm->close(); // as its title bar's close button does
+    });
+    poll.start(10);
     Launch(*form, 0);
-    EXPECT_FALSE(SleepRuns("1357"));
-    EXPECT_FALSE(form->isVisible());
+    poll.stop();
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(SleepRuns("1359")) << "the unzip tool ends with its script";
+    EXPECT_FALSE(ProgressForm->isVisible());
+    EXPECT_TRUE(form->isVisible()) << "it cancels the extraction, not the program";
     ExpectNothingLeft(*form);
+    EXPECT_TRUE(Runs().empty()) << "nothing starts";
+    DestroyProgressForm();
 }
 
 std::vector<float> reported;

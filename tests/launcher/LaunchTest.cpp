@@ -266,4 +266,53 @@ TEST_F(LaunchTest, NameThatIsNoPlainFileNameIsRefused)
     EXPECT_TRUE(Runs().empty());
 }
 
+// A collection copied from a machine whose file names ignore letter case.
+TEST_F(LaunchTest, NamesInAnyLetterCase)
+{
+    fs::rename(emu + "/mave", emu + "/MAVE");
+    for (int i = 0; i < 5; ++i)
+        root.Write("emu/NINJA/ROM" + std::to_string(i), "rom");
+    root.Write("emu/DRAGON/HISCORES.DAT", "scores");
+    MakeZip("dragon", {"d1", "d2", "d3", "d4", "d5"});
+    fs::rename(root / "zips/dragon.zip", root / "zips/dragon.ZIP");
+    setenv("MAVE_STANDIN_APPEND", "DRAGON/dragon.sta", 1);
+    auto form = Start("ninja=Ninja\ndragon=Dragón Dorado\n");
+
+    Launch(*form, 0);
+    WaitUntilEnded(*form, emu + "/NINJA");
+    Launch(*form, 1);
+    EXPECT_EQ(Entries("DRAGON"),
+              std::set<std::string>({"HISCORES.DAT", "d1", "d2", "d3", "d4", "d5", "dragon.sta"}))
+        << "extracted from the archive found, into the directory found";
+    WaitUntilEnded(*form, emu + "/DRAGON");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return RecordFiles().empty(); }, 30000));
+
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('|').toStdString();
+    const std::vector<std::vector<std::string>> runs = Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0], (std::vector<std::string>{emu, "ninja"})) << "the name as the settings give it";
+    EXPECT_EQ(runs[1], (std::vector<std::string>{emu, "dragon"}));
+    EXPECT_EQ(Entries("NINJA").size(), 5u);
+    EXPECT_EQ(Entries("DRAGON"), std::set<std::string>({"HISCORES.DAT", "dragon.sta"})) << "cleaned up there";
+    EXPECT_FALSE(fs::exists(emu + "/dragon"));
+    form.reset(); // writes the settings back
+    EXPECT_EQ(ReadAll(root / "prog/kabinex.ini").find("NINJA"), std::string::npos) << "names stay as written";
+}
+
+TEST_F(LaunchTest, AFileThatCannotBeWrittenIsNamed)
+{
+    MakeZip("ninja", {"a", "b", "c", "d", "e"});
+    fs::create_directory(emu + "/lockfile.$$$");
+    root.Write("emu/lockfile.$$$/inside", "");
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_EQ(dialogs.errors[0], QString::fromStdString("nach " + emu + "/lockfile.$$$ kann nicht geschrieben werden."));
+    EXPECT_FALSE(fs::exists(emu + "/ninja"));
+    EXPECT_TRUE(RecordFiles().empty());
+    for (const auto& entry : fs::directory_iterator(emu))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".kabinex-")) << entry.path();
+    EXPECT_TRUE(Runs().empty());
+}
+
 } // namespace

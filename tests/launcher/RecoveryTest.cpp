@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <csignal>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -53,6 +54,16 @@ protected:
     // SIGKILL once `when` exists.
     void LaunchAndKill(const std::string& when)
     {
+        const pid_t child = StartLaunchingKabinex(when);
+        ASSERT_GT(child, 0);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+
+    // Starts this test again as a Kabinex that launches the first game and keeps running; returns
+    // once `when` exists (0 when it never did).
+    pid_t StartLaunchingKabinex(const std::string& when)
+    {
         std::vector<std::string> environment;
         for (char** variable = environ; *variable; ++variable)
             environment.emplace_back(*variable);
@@ -70,11 +81,29 @@ protected:
         envp.push_back(nullptr);
 
         pid_t child = 0;
-        ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv.data(), envp.data()), 0);
-        const bool ready = QTest::qWaitFor([&] { return fs::exists(root / "ready"); }, 60000);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        ASSERT_TRUE(ready);
+        if (posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv.data(), envp.data()) != 0)
+            return 0;
+        if (!QTest::qWaitFor([&] { return fs::exists(root / "ready"); }, 60000)) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            return 0;
+        }
+        fs::remove(root / "ready");
+        return child;
+    }
+
+    static void Stop(pid_t kabinex)
+    {
+        kill(kabinex, SIGKILL);
+        waitpid(kabinex, nullptr, 0);
+    }
+
+    bool NoStagingLeft() const
+    {
+        for (const auto& entry : fs::directory_iterator(emu))
+            if (entry.path().filename().string().starts_with(".kabinex-"))
+                return false;
+        return true;
     }
 
     // The real program, started in the program directory.
@@ -97,7 +126,7 @@ protected:
     std::optional<TCleanupRecord> OnlyRecord()
     {
         const std::vector<std::string> files = RecordFiles();
-        return files.size() == 1 ? LoadCleanupRecord(files[0]) : std::nullopt;
+        return files.size() == 1 ? LoadCleanupRecord(files[0]).record : std::nullopt;
     }
 
     const std::string gameOver = root / "game-over";
@@ -152,6 +181,9 @@ TEST_F(RecoveryTest, KilledDuringAnExtractionTheNextStartEndsItAndRemovesItsFile
     EXPECT_TRUE(fs::exists(emu + "/lockfile.bat"));
     EXPECT_TRUE(fs::exists(emu + "/lockfile.$$$"));
     ASSERT_TRUE(OnlyRecord().has_value());
+    const std::string staging = emu + "/" + OnlyRecord()->staging;
+    EXPECT_EQ(fs::directory_iterator(staging) == fs::directory_iterator(), false) << "unpacked there";
+    EXPECT_FALSE(fs::exists(emu + "/ninja")) << "nothing is in the game's directory before it is complete";
     ASSERT_EQ(OnlyRecord()->processes.size(), 1u);
     const TProcessIdentity script = OnlyRecord()->processes[0];
     EXPECT_TRUE(script.IsRunning());
@@ -162,11 +194,209 @@ TEST_F(RecoveryTest, KilledDuringAnExtractionTheNextStartEndsItAndRemovesItsFile
     EXPECT_FALSE(script.IsRunning());
     EXPECT_FALSE(GroupHasLiveProcesses(script.pid)) << "its unzip tool ended with it";
     EXPECT_FALSE(fs::exists(emu + "/ninja"));
+    EXPECT_FALSE(fs::exists(staging));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.bat"));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
     EXPECT_TRUE(Runs().empty());
     kabinex.kill();
     kabinex.waitForFinished();
+}
+
+TEST_F(RecoveryTest, KilledDuringAnExtractionTheUsersLaterFilesStay)
+{
+    const std::string stuck = root / "stuck";
+    const std::string go = root / "go";
+    WriteSettings("ninja=Ninja\n", "unzipper=f() { unzip \"$@\"; touch '" + stuck + "'; while [ ! -e '" + go +
+                                       "' ]; do sleep 0.02; done; }; f\n");
+    LaunchAndKill(stuck);
+    ASSERT_TRUE(OnlyRecord().has_value());
+    ASSERT_EQ(OnlyRecord()->processes.size(), 1u);
+    const TProcessIdentity script = OnlyRecord()->processes[0];
+    // The script finishes on its own; then the user puts a save and a patched ROM in place.
+    root.Write("go", "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !script.IsRunning(); }, 30000));
+    fs::create_directories(emu + "/ninja");
+    std::ofstream(emu + "/ninja/ninja.sta") << "saved";
+    std::ofstream(emu + "/ninja/n1") << "patched";
+
+    QProcess kabinex;
+    StartKabinex(kabinex);
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"n1", "ninja.sta"}));
+    EXPECT_EQ(ReadAll(emu + "/ninja/n1"), "patched");
+    EXPECT_TRUE(NoStagingLeft());
+    kabinex.kill();
+    kabinex.waitForFinished();
+}
+
+// The state directory on a small file system the unzip tool fills once it has unpacked: the
+// record cannot be brought up to date before the game would start.
+TEST_F(RecoveryTest, RecordThatCannotBeUpdatedStopsTheLaunchAndNamesItsFile)
+{
+    const std::string state = root.MakeDir("small-state");
+    if (mount("tmpfs", state.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs privileges";
+    struct TUnmount {
+        std::string dir;
+        ~TUnmount() { umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{state};
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    auto form = Start("ninja=Ninja\n", "unzipper=f() { unzip \"$@\" && cat /dev/zero > '" + state +
+                                           "/filler' 2>/dev/null; true; }; f\n");
+    Launch(*form, 0);
+    EXPECT_TRUE(Runs().empty()) << "the game does not start";
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].startsWith(QString::fromStdString("nach " + state + "/kabinex/")))
+        << dialogs.errors[0].toStdString();
+    EXPECT_FALSE(fs::exists(emu + "/ninja")) << "what was extracted is removed";
+    EXPECT_TRUE(NoStagingLeft());
+    fs::remove(state + "/filler");
+    EXPECT_TRUE(RecordFiles().empty());
+}
+
+// Another Kabinex (a second process on the same program directory) extracted the game and runs it;
+// this one launches it too, present now. The first one's game ends first.
+TEST_F(RecoveryTest, AGameOfAnotherKabinexKeepsItsFilesUntilItEnds)
+{
+    WriteSettings("ninja=Ninja\n");
+    const pid_t other = StartLaunchingKabinex(emu + "/ninja/ninja.sta");
+    ASSERT_GT(other, 0);
+    ASSERT_TRUE(OnlyRecord().has_value());
+    const std::vector<TProcessIdentity> othersGame = OnlyRecord()->processes;
+    ASSERT_EQ(othersGame.size(), 1u);
+
+    const std::string thisOver = root / "this-game-over";
+    setenv("MAVE_STANDIN_UNTIL", thisOver.c_str(), 1);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(form->Runs().Running(emu + "/ninja"), 1);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('|').toStdString();
+
+    root.Write("game-over", "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !othersGame[0].IsRunning(); }, 30000));
+    // Ample time for the other Kabinex to clean up, as it would have without seeing this game.
+    QTest::qWait(1500);
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"n1", "n2", "n3", "n4", "n5", "ninja.sta"}));
+
+    root.Write("this-game-over", "");
+    WaitUntilEnded(*form, emu + "/ninja");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); })) << "the other one cleans up now";
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+    Stop(other);
+}
+
+// The same two games; this one's ends first: the files stay for the other one's game, and go
+// once it has ended.
+TEST_F(RecoveryTest, TheOtherKabinexCleansUpWhenItsGameEndsLast)
+{
+    WriteSettings("ninja=Ninja\n");
+    const pid_t other = StartLaunchingKabinex(emu + "/ninja/ninja.sta");
+    ASSERT_GT(other, 0);
+    setenv("MAVE_STANDIN_UNTIL", (root / "this-game-over").c_str(), 1);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(form->Runs().Running(emu + "/ninja"), 1);
+
+    root.Write("this-game-over", "");
+    WaitUntilEnded(*form, emu + "/ninja");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.size() == 1; })) << "this one's record goes";
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"n1", "n2", "n3", "n4", "n5", "ninja.sta"}));
+
+    root.Write("game-over", "");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+    Stop(other);
+}
+
+// This Kabinex launches a game another one is still extracting: it says so and starts nothing.
+TEST_F(RecoveryTest, AGameAnotherKabinexExtractsIsNotStartedOnHalfItsFiles)
+{
+    const std::string stuck = root / "stuck";
+    const std::string go = root / "go";
+    WriteSettings("ninja=Ninja\n", "unzipper=f() { unzip -n \"$2\" n1 n2 -d \"$4\"; touch '" + stuck +
+                                       "'; while [ ! -e '" + go + "' ]; do sleep 0.02; done; unzip \"$@\"; }; f\n");
+    const pid_t other = StartLaunchingKabinex(stuck);
+    ASSERT_GT(other, 0);
+
+    setenv("MAVE_STANDIN_UNTIL", (root / "this-game-over").c_str(), 1);
+    auto form = Start("ninja=Ninja\n", "unzipper=unzip\n");
+    Launch(*form, 0);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0], "Otro Kabinex está extrayendo ninja; espere a que termine.");
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(form->Runs().Running(emu + "/ninja"), 0);
+
+    root.Write("go", "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Runs().size() == 1; }, 30000)) << "the other one's game starts";
+    EXPECT_EQ(Entries("ninja").count("n5"), 1u);
+    root.Write("game-over", "");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+    EXPECT_TRUE(NoStagingLeft());
+    Stop(other);
+}
+
+// An emulator started through a wrapper script that starts the game in the background and exits.
+TEST_F(RecoveryTest, AGameAWrapperLeftRunningKeepsItsFiles)
+{
+    fs::rename(emu + "/mave", emu + "/mave.real");
+    const std::string wrapperDone = root / "wrapper-done";
+    {
+        std::ofstream wrapper(emu + "/mave");
+        wrapper << "#!/bin/sh\n\"$(dirname \"$0\")/mave.real\" \"$@\" &\ntouch '" << wrapperDone << "'\n";
+    }
+    fs::permissions(emu + "/mave", fs::perms::owner_all);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_TRUE(OnlyRecord().has_value());
+    const std::vector<TProcessIdentity> wrapper = OnlyRecord()->processes;
+    ASSERT_EQ(wrapper.size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(wrapperDone) && !wrapper[0].IsRunning(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(emu + "/ninja/ninja.sta"); }, 30000));
+    // Ample time for a clean-up that would follow the wrapper's end.
+    QTest::qWait(1000);
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"n1", "n2", "n3", "n4", "n5", "ninja.sta"}));
+    EXPECT_EQ(form->Runs().Running(emu + "/ninja"), 1);
+
+    root.Write("game-over", "");
+    WaitUntilEnded(*form, emu + "/ninja");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+}
+
+// A state disk full before the launch: a game that cannot be recorded ends at once, so that no
+// Kabinex ever takes its files away under it unknowingly.
+TEST_F(RecoveryTest, AGameThatCannotBeRecordedIsStoppedAndTheRecordNamed)
+{
+    const std::string state = root.MakeDir("small-state");
+    if (mount("tmpfs", state.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs privileges";
+    struct TUnmount {
+        std::string dir;
+        ~TUnmount() { umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{state};
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    fs::create_directories(state + "/kabinex");
+    ASSERT_NE(std::system(("cat /dev/zero > '" + state + "/filler' 2>/dev/null").c_str()), -1);
+    MakeGameFiles("ninja", 5);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith(QString::fromStdString("nach " + state + "/kabinex/")))
+        << dialogs.messages[0].toStdString();
+    EXPECT_EQ(form->Runs().Running(emu + "/ninja"), 0);
+    EXPECT_EQ(Entries("ninja").size(), 5u) << "nothing of the user's goes";
+    // The stand-in would run until the game is over; it was stopped instead.
+    const std::string wanted = emu + "/mave";
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        for (const auto& entry : fs::directory_iterator("/proc"))
+            if (std::atoi(entry.path().filename().c_str()) > 0) {
+                const std::vector<std::string> arguments = CommandLineOf(std::atoi(entry.path().filename().c_str()));
+                if (!arguments.empty() && arguments[0] == wanted && GroupOf(std::atoi(entry.path().filename().c_str())) != 0)
+                    return false;
+            }
+        return true;
+    }, 30000));
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int SessionPollMilliseconds = 200;
+
 std::string BootId()
 {
     static const std::string id = [] {
@@ -29,6 +31,7 @@ std::string BootId()
 struct TStat {
     char state = '?';
     pid_t group = 0;
+    pid_t session = 0;
     std::uint64_t startTicks = 0;
 };
 
@@ -44,9 +47,9 @@ bool ReadStat(pid_t pid, TStat& stat)
     std::istringstream fields(text.substr(close + 1));
     std::string field;
     pid_t parent = 0;
-    fields >> stat.state >> parent >> stat.group;
-    // Field 22 of the line is the start time; the stream stands at field 6 now.
-    for (int i = 6; i < 22 && fields; ++i)
+    fields >> stat.state >> parent >> stat.group >> stat.session;
+    // Field 22 of the line is the start time; the stream stands at field 7 now.
+    for (int i = 7; i < 22 && fields; ++i)
         fields >> field;
     fields >> stat.startTicks;
     return bool(fields);
@@ -79,32 +82,80 @@ bool TProcessIdentity::IsRunning() const
         && stat.state != 'Z' && stat.state != 'X';
 }
 
+namespace {
+
+bool IsLive(const TStat& stat)
+{
+    return stat.state != 'Z' && stat.state != 'X';
+}
+
+// Whether any process in /proc satisfies the condition.
+template <class Condition>
+bool AnyProcess(Condition condition)
+{
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        TStat stat;
+        if (pid > 0 && ReadStat(pid, stat) && IsLive(stat) && condition(stat)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+} // namespace
+
 void KillGroup(const TProcessIdentity& leader)
 {
-    if (leader.IsRunning())
+    // kill(-1) would reach every process of the user.
+    if (leader.pid > 1 && leader.IsRunning() && GroupOf(leader.pid) == leader.pid)
         ::kill(-leader.pid, SIGKILL);
 }
 
 bool GroupHasLiveProcesses(pid_t group)
 {
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return false;
-    bool alive = false;
-    while (const dirent* entry = ::readdir(proc)) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        TStat stat;
-        if (pid > 0 && ReadStat(pid, stat) && stat.group == group && stat.state != 'Z' && stat.state != 'X') {
-            alive = true;
-            break;
-        }
-    }
-    ::closedir(proc);
-    return alive;
+    return group > 0 && AnyProcess([group](const TStat& stat) { return stat.group == group; });
 }
 
-TProcessWatch::TProcessWatch(const TProcessIdentity& process, QObject* parent)
-    : QObject(parent), process_(process)
+bool SessionHasLiveProcesses(const TProcessIdentity& leader)
+{
+    if (leader.pid <= 1 || leader.bootId != BootId())
+        return false;
+    // A later session of the same number has members that started after the recorded leader
+    // too, but then its leader holds the pid with another start time.
+    const TProcessIdentity holder = TProcessIdentity::Of(leader.pid);
+    if (holder.pid != 0 && holder.startTicks != leader.startTicks)
+        return false;
+    return AnyProcess([&leader](const TStat& stat) {
+        return stat.session == leader.pid && stat.startTicks >= leader.startTicks;
+    });
+}
+
+std::vector<std::string> CommandLineOf(pid_t pid)
+{
+    std::vector<std::string> arguments;
+    if (pid <= 0)
+        return arguments;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    for (std::string argument; std::getline(in, argument, '\0');)
+        arguments.push_back(argument);
+    return arguments;
+}
+
+pid_t GroupOf(pid_t pid)
+{
+    TStat stat;
+    return pid > 0 && ReadStat(pid, stat) && IsLive(stat) ? stat.group : 0;
+}
+
+TProcessWatch::TProcessWatch(const TProcessIdentity& process, TWatchScope scope, QObject* parent)
+    : QObject(parent), process_(process), scope_(scope)
 {
     // The descriptor names the process from here on; the identity check after opening it
     // makes sure it is the recorded one and not a later holder of the pid.
@@ -112,11 +163,13 @@ TProcessWatch::TProcessWatch(const TProcessIdentity& process, QObject* parent)
     if (pidfd_ >= 0) {
         notifier_ = new QSocketNotifier(pidfd_, QSocketNotifier::Read);
         connect(notifier_, &QSocketNotifier::activated, this, &TProcessWatch::Check);
-    } else if (process_.IsRunning()) {
-        // No descriptor to spare: ask now and then instead.
+    }
+    if (scope_ == TWatchScope::Session || (pidfd_ < 0 && process_.IsRunning())) {
+        // The processes a session leader leaves behind give no notice of their end, and without
+        // a descriptor to spare neither does the process: ask now and then instead.
         poll_ = new QTimer(this);
         connect(poll_, &QTimer::timeout, this, &TProcessWatch::Check);
-        poll_->start(1000);
+        poll_->start(scope_ == TWatchScope::Session ? SessionPollMilliseconds : 1000);
     }
     QTimer::singleShot(0, this, &TProcessWatch::Check);
 }
@@ -128,9 +181,14 @@ TProcessWatch::~TProcessWatch()
         ::close(pidfd_);
 }
 
+bool TProcessWatch::Alive() const
+{
+    return process_.IsRunning() || (scope_ == TWatchScope::Session && SessionHasLiveProcesses(process_));
+}
+
 void TProcessWatch::Check()
 {
-    if (ended_ || process_.IsRunning())
+    if (ended_ || Alive())
         return;
     ended_ = true;
     if (notifier_)

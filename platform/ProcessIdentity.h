@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class QSocketNotifier;
 class QTimer;
@@ -26,18 +27,34 @@ struct TProcessIdentity {
 };
 
 // Kills every process in the group this process leads (the extraction script and the unzip tool
-// it started), when it is still the one named.
+// it started), only when it is still the one named, leads its group and is not init (pid 1).
 void KillGroup(const TProcessIdentity& leader);
 
 // Whether any process of the group is still alive (zombies do not count).
 bool GroupHasLiveProcesses(pid_t group);
+
+// Whether the session this process leads still has a live process that started no earlier than
+// it did: a program that forks and exits leaves its children there, and they count as it.
+bool SessionHasLiveProcesses(const TProcessIdentity& leader);
+
+// The arguments the process was started with; empty when it is gone or not readable.
+std::vector<std::string> CommandLineOf(pid_t pid);
+// The process group of a live process; 0 when there is none.
+pid_t GroupOf(pid_t pid);
+
+// What a watch waits for the end of.
+enum class TWatchScope {
+    Process, // the process itself
+    Session, // every process of the session it leads
+};
 
 // Emits Ended once the named process has ended; at once (from the event loop) when it is not
 // running now. Works for processes that are not children of this one.
 class TProcessWatch : public QObject {
     Q_OBJECT
 public:
-    explicit TProcessWatch(const TProcessIdentity& process, QObject* parent = nullptr);
+    explicit TProcessWatch(const TProcessIdentity& process, TWatchScope scope = TWatchScope::Process,
+                           QObject* parent = nullptr);
     ~TProcessWatch() override;
 
 signals:
@@ -45,8 +62,10 @@ signals:
 
 private:
     void Check();
+    bool Alive() const;
 
     TProcessIdentity process_;
+    TWatchScope scope_;
     int pidfd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* poll_ = nullptr;
