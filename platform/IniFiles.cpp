@@ -462,6 +462,10 @@ struct TIniParse {
     }
     // The first entry of each key of section s, built on first use.
     const TKeyIndex& KeysOf(std::size_t s) const;
+    // Visits the entries of section s in file order, each with where the first entry of its key
+    // begins; the section's key index is built on the way when it is not there yet.
+    template <typename Visit>
+    void ForEachWithFirst(std::size_t s, Visit&& visit) const;
 
     // Where the value stands without one pair of enclosing quotes.
     std::pair<std::size_t, std::size_t> ValueRange(const TIniEntry& entry) const
@@ -488,6 +492,12 @@ private:
 // that grows with the number of distinct keys, so a key repeated a million times costs one slot.
 class TKeyIndex {
 public:
+    // Room for a section of that many bytes without growing, unless its lines are very short.
+    explicit TKeyIndex(std::size_t sectionBytes)
+        : slots_(std::bit_ceil(std::max<std::size_t>(16, sectionBytes / 16)), NoOffset)
+    {
+    }
+
     // The key's first entry; keyBegin itself (now recorded) when the key is new.
     std::size_t FirstOrAdd(const TIniParse& parse, std::string_view key, std::size_t keyBegin)
     {
@@ -524,12 +534,25 @@ private:
                 slots_[SlotOf(parse, parse.RawKeyAt(keyBegin))] = keyBegin;
     }
 
-    std::vector<Offset> slots_ = std::vector<Offset>(16, NoOffset);
+    std::vector<Offset> slots_;
     std::size_t count_ = 0;
 };
 
 TIniParse::TIniParse() = default;
 TIniParse::~TIniParse() = default;
+
+template <typename Visit>
+void TIniParse::ForEachWithFirst(std::size_t s, Visit&& visit) const
+{
+    if (const auto built = keys_.find(s); built != keys_.end()) {
+        const TKeyIndex& keys = *built->second;
+        ForEachEntry(s, [&](const TIniEntry& entry) { visit(entry, *keys.Find(*this, RawKey(entry))); });
+        return;
+    }
+    auto keys = std::make_unique<TKeyIndex>(BodyEnd(s) - BodyBegin(s));
+    ForEachEntry(s, [&](const TIniEntry& entry) { visit(entry, keys->FirstOrAdd(*this, RawKey(entry), entry.keyBegin)); });
+    keys_[s] = std::move(keys);
+}
 
 namespace {
 
@@ -562,15 +585,23 @@ void TIniParse::Parse()
     const std::string_view text = std::string_view(bytes).substr(textBegin);
     windows1252 = !IsValidUtf8(text);
     lineBreak = DetectLineBreak(text);
-    // A header is a line whose first non-blank character is "[" and which holds a "]".
-    TLineWalk lines(bytes, textBegin, bytes.size());
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    while (lines.Next(begin, end)) {
-        while (begin < end && IsBlank(bytes[begin]))
-            ++begin;
-        if (begin < end && bytes[begin] == '[' && std::memchr(bytes.data() + begin + 1, ']', end - begin - 1))
-            sections.push_back(static_cast<Offset>(begin));
+    // A header is a line whose first non-blank character is "[" and which holds a "]". Only the
+    // places of "[" are looked at: most lines of a big file hold none.
+    const char* data = bytes.data();
+    for (std::size_t open = textBegin; open < bytes.size(); ++open) {
+        const void* found = std::memchr(data + open, '[', bytes.size() - open);
+        if (!found)
+            break;
+        open = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+        std::size_t lineBegin = open;
+        while (lineBegin > textBegin && IsBlank(data[lineBegin - 1]))
+            --lineBegin;
+        if (lineBegin > textBegin && data[lineBegin - 1] != '\n' && data[lineBegin - 1] != '\r')
+            continue;
+        const std::size_t end = LineEnd(open);
+        if (std::memchr(data + open + 1, ']', end - open - 1))
+            sections.push_back(static_cast<Offset>(open));
+        open = end;
     }
 }
 
@@ -632,13 +663,8 @@ std::string_view TIniParse::RawKeyAt(std::size_t keyBegin) const
 
 const TKeyIndex& TIniParse::KeysOf(std::size_t s) const
 {
-    std::unique_ptr<TKeyIndex>& keys = keys_[s];
-    if (!keys) {
-        auto built = std::make_unique<TKeyIndex>();
-        ForEachEntry(s, [&](const TIniEntry& entry) { built->FirstOrAdd(*this, RawKey(entry), entry.keyBegin); });
-        keys = std::move(built);
-    }
-    return *keys;
+    ForEachWithFirst(s, [](const TIniEntry&, std::size_t) {});
+    return *keys_[s];
 }
 
 std::optional<TIniEntry> TIniParse::FindEntry(std::size_t s, std::string_view key) const
@@ -973,7 +999,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 {
     std::string text = ReadString(section, key, "");
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text = "$" + text.substr(2);
+        text.replace(0, 2, "$");
     return StrToIntDef(text, defaultValue ? 1 : 0) != 0;
 }
 
@@ -1002,11 +1028,9 @@ void TIniFile::ReadSectionValues(const std::string& section,
     if (!found)
         return;
     // A repeated key reads as its first entry.
-    const TKeyIndex& keys = parse.KeysOf(*found);
     std::string key;
     std::string value;
-    parse.ForEachEntry(*found, [&](const TIniEntry& entry) {
-        const std::size_t first = *keys.Find(parse, parse.RawKey(entry));
+    parse.ForEachWithFirst(*found, [&](const TIniEntry& entry, std::size_t first) {
         const auto [valueBegin, valueEnd] = parse.ValueRange(first == entry.keyBegin ? entry : parse.EntryAt(first));
         if (!parse.windows1252) {
             visit(parse.RawKey(entry), parse.Raw(valueBegin, valueEnd));
