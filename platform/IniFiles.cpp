@@ -834,10 +834,12 @@ private:
     // Where a new key of section s goes: after its last entry, else after its header.
     std::size_t LastEntryEnd(std::size_t s)
     {
-        const auto [known, isNew] = lastEntryEnds_.try_emplace(s, parse_.HeaderEnd(s));
-        if (isNew)
-            parse_.ForEachEntry(s, [&](const TIniEntry& entry) { known->second = entry.lineEnd; });
-        return known->second;
+        const auto known = lastEntryEnds_.find(s);
+        if (known != lastEntryEnds_.end())
+            return known->second;
+        std::size_t end = parse_.HeaderEnd(s);
+        parse_.ForEachEntry(s, [&](const TIniEntry& entry) { end = entry.lineEnd; });
+        return lastEntryEnds_[s] = end;
     }
 
     Pending& PendingSection(std::size_t at, const std::string& section)

@@ -14,6 +14,7 @@ seconds=${1:-60}
 # target  corpus  regressions  share of the time (in halves)
 targets=(
   "gif_fuzzer fuzz/corpus fuzz/regressions 2"
+  "ini_fuzzer fuzz/ini/corpus fuzz/ini/regressions 1"
 )
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
