@@ -10,8 +10,9 @@
 // file's directory, waits for its window to be mapped, takes its peak resident memory and kills it.
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target settings_bench kabinex
-//   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/settings_bench [-r RUNS] [build-bench/kabinex]
-// Without a kabinex program (or without a display) only the layer is measured.
+//   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/settings_bench [-r RUNS] [build-bench/kabinex [OLDER ...]]
+// Without a kabinex program only the layer is measured; several programs (an older kabinex, say)
+// take turns run by run.
 #include "IniFiles.h"
 #include "Median.h"
 
@@ -176,12 +177,12 @@ int main(int argc, char** argv)
     if (argc == 3 && std::strcmp(argv[1], "--read") == 0)
         return ReadAsTheWindowDoes(argv[2]);
     int runs = 3;
-    std::string program;
+    std::vector<std::string> programs;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-r") == 0 && i + 1 < argc)
             runs = std::atoi(argv[++i]);
         else
-            program = fs::absolute(argv[i]).string();
+            programs.push_back(fs::absolute(argv[i]).string());
     }
 
     const fs::path root = fs::temp_directory_path() / "kabinex-settings-bench";
@@ -203,7 +204,7 @@ int main(int argc, char** argv)
             measures.push_back(Layer(selfPath.c_str(), file));
         Print("layer", file, measures);
     }
-    if (program.empty())
+    if (programs.empty())
         return 0;
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
@@ -212,10 +213,12 @@ int main(int argc, char** argv)
     }
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
     for (const fs::path& file : {reference, games, lines}) {
-        std::vector<Measure> measures;
+        std::vector<std::vector<Measure>> measures(programs.size());
         for (int r = 0; r < runs; ++r)
-            measures.push_back(Program(display, program, file));
-        Print("kabinex", file, measures);
+            for (std::size_t p = 0; p < programs.size(); ++p)
+                measures[p].push_back(Program(display, programs[p], file));
+        for (std::size_t p = 0; p < programs.size(); ++p)
+            Print(p == 0 ? "kabinex" : ("peer " + std::to_string(p)).c_str(), file, measures[p]);
     }
     XCloseDisplay(display);
     return 0;

@@ -3,6 +3,7 @@
 #include "SysUtils.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <array>
@@ -64,6 +65,7 @@ TTerminationSignals::TTerminationSignals(std::function<void()> quit, std::functi
     static const bool exitHookInstalled = std::atexit(SaveAtExit) == 0;
     (void)exitHookInstalled;
     saveAtExit = [this] { SaveOnce(); };
+    qApp->installEventFilter(this);
     // Sent before the session ends; the session may still be cancelled, so nothing quits here.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
         if (armed_)
@@ -82,6 +84,17 @@ void TTerminationSignals::Disarm()
 {
     armed_ = false;
     saveAtExit = nullptr;
+}
+
+bool TTerminationSignals::eventFilter(QObject* watched, QEvent* event)
+{
+    // The session manager's last word is a quit for the whole application. With a modal window
+    // open it would end that window's loop as a cancel and run on from there.
+    if (watched == qApp && event->type() == QEvent::Quit && armed_ && QApplication::activeModalWidget()) {
+        SaveOnce();
+        EndNow();
+    }
+    return false;
 }
 
 void TTerminationSignals::Requested()

@@ -23,6 +23,9 @@ public:
     // the process at once.
     void Disarm();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Requested();
     void SaveOnce();
