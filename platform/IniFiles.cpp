@@ -494,7 +494,7 @@ class TKeyIndex {
 public:
     // Room for a section of that many bytes without growing, unless its lines are very short.
     explicit TKeyIndex(std::size_t sectionBytes)
-        : slots_(std::bit_ceil(std::max<std::size_t>(16, sectionBytes / 16)), NoOffset)
+        : slots_(std::bit_ceil(std::max<std::size_t>(16, sectionBytes / 32)), NoOffset)
     {
     }
 
