@@ -1,11 +1,18 @@
 // Real signals sent to the test process reach the quit routine through the event loop, and the
-// signals' default actions come back when the object goes.
+// signals' default actions come back when the object goes. The ends that leave no way out through
+// quit (a modal window open, the toolkit ending the process) each run in a child process.
 #include "TerminationSignals.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QTimer>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -36,6 +43,74 @@ TEST(TerminationSignals, EachEndSignalQuitsOnceThroughTheEventLoop)
         ::sigaction(signal, nullptr, &action);
         EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
     }
+}
+
+// What the child says on its error output: which of the two routines ran.
+void SayQuit()
+{
+    std::fputs("quit ran\n", stderr);
+}
+void SaySaved()
+{
+    std::fputs("save ran\n", stderr);
+}
+
+using testing::AllOf;
+using testing::HasSubstr;
+using testing::Not;
+
+// A modal window's own loop would run on as if the user had cancelled it.
+void RunModalWindowThen(void (*endRequest)())
+{
+    TTerminationSignals termination(SayQuit, SaySaved);
+    QDialog dialog;
+    // Once the request has had its turn, the window closes as a cancel would close it.
+    QTimer::singleShot(0, [&] {
+        endRequest();
+        QCoreApplication::processEvents();
+        dialog.reject();
+    });
+    dialog.exec();
+    std::fputs("the modal window's loop ran on\n", stderr);
+    std::exit(3);
+}
+
+TEST(TerminationSignalsDeathTest, ASignalWithAModalWindowOpenSavesAndEndsAtOnce)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(RunModalWindowThen([] { ::raise(SIGTERM); }), testing::ExitedWithCode(0),
+                AllOf(HasSubstr("save ran"), Not(HasSubstr("quit ran")), Not(HasSubstr("ran on"))));
+}
+
+TEST(TerminationSignalsDeathTest, TheSessionsQuitWithAModalWindowOpenSavesAndEndsAtOnce)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // As the session manager's last callback does it.
+    EXPECT_EXIT(RunModalWindowThen([] {
+                    QEvent quit(QEvent::Quit);
+                    QCoreApplication::sendEvent(qApp, &quit);
+                }),
+                testing::ExitedWithCode(0),
+                AllOf(HasSubstr("save ran"), Not(HasSubstr("quit ran")), Not(HasSubstr("ran on"))));
+}
+
+TEST(TerminationSignalsDeathTest, TheToolkitEndingTheProcessSavesFirstUnlessDisarmed)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // As the toolkit does when it loses the X server.
+    EXPECT_EXIT(
+        {
+            TTerminationSignals termination(SayQuit, SaySaved);
+            std::exit(1);
+        },
+        testing::ExitedWithCode(1), AllOf(HasSubstr("save ran"), Not(HasSubstr("quit ran"))));
+    EXPECT_EXIT(
+        {
+            TTerminationSignals termination(SayQuit, SaySaved);
+            termination.Disarm();
+            std::exit(1);
+        },
+        testing::ExitedWithCode(1), Not(HasSubstr("save ran")));
 }
 
 } // namespace
