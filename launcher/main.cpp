@@ -5,6 +5,7 @@
 #include "FmProgr.h"
 #include "GifUnit.h"
 #include "Screen.h"
+#include "TerminationSignals.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit4.h"
@@ -42,7 +43,11 @@ int main(int argc, char** argv)
     form1->Runs().ResumeRecorded();
     QObject::connect(form1.get(), &QDialog::finished, &app, &QCoreApplication::quit);
     form1->show();
+    // Log-out, shutdown and the like close the window as Escape does.
+    TTerminationSignals termination([mainWindow] { mainWindow->ButtonQuitClick(); },
+                                    [mainWindow] { mainWindow->FormDestroy(); });
     const int result = QApplication::exec();
+    termination.Disarm();
     form1.reset(); // writes the settings back
     return result;
 }

@@ -7,6 +7,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <map>
 #include <optional>
@@ -123,7 +125,15 @@ bool IsValidUtf8(std::string_view text)
 {
     char32_t cp = 0;
     for (std::size_t i = 0; i < text.size();) {
-        if (!NextCodePoint(text, i, cp))
+        // Runs of ASCII eight bytes at a time: most of a big file is plain text.
+        std::uint64_t word = 0;
+        while (text.size() - i >= sizeof word) {
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if (word & 0x8080808080808080ull)
+                break;
+            i += sizeof word;
+        }
+        if (i < text.size() && !NextCodePoint(text, i, cp))
             return false;
     }
     return true;
@@ -175,21 +185,25 @@ private:
     int fd_;
 };
 
+// The file's bytes in one buffer of the file's size (a file that grows meanwhile is read whole).
 bool ReadAll(int fd, std::string& bytes, off_t sizeHint)
 {
-    bytes.clear();
-    bytes.reserve(static_cast<std::size_t>(std::max<off_t>(sizeHint, 0)));
-    char buffer[65536];
+    std::size_t got = 0;
+    bytes.resize(static_cast<std::size_t>(std::max<off_t>(sizeHint, 0)) + 1);
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (got == bytes.size())
+            bytes.resize(bytes.size() + bytes.size() / 2 + 65536);
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return false;
         if (n == 0)
-            return true;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+            break;
+        got += static_cast<std::size_t>(n);
     }
+    bytes.resize(got);
+    return true;
 }
 
 bool WriteAll(int fd, std::string_view bytes)
@@ -253,10 +267,10 @@ mode_t NewFileMode()
     return 0666 & ~mask;
 }
 
-// Puts bytes in place of the file at path as one step: written to a temporary file beside it,
-// flushed to disk and renamed over it, with the old file's permissions and owner. On failure
+// Puts what write writes in place of the file at path as one step: written to a temporary file
+// beside it, flushed to disk and renamed over it, with the old file's permissions and owner. On failure
 // the file is as it was and the temporary file is gone.
-bool ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* old)
+bool ReplaceFile(const std::string& path, const std::function<bool(int fd)>& write, const struct stat* old)
 {
     const std::size_t slash = path.rfind('/');
     std::string temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "."
@@ -267,7 +281,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, const struct
     // Only root can give the file back to another owner; anyone else keeps the file as their own.
     if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
         (void)!::fchown(file.Get(), old->st_uid, old->st_gid);
-    const bool written = WriteAll(file.Get(), bytes) && ::fchmod(file.Get(), old ? old->st_mode & 07777 : NewFileMode()) == 0
+    const bool written = write(file.Get()) && ::fchmod(file.Get(), old ? old->st_mode & 07777 : NewFileMode()) == 0
         && ::fsync(file.Get()) == 0 && file.Close() && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!written) {
         ::unlink(temporary.c_str());
@@ -314,53 +328,78 @@ std::size_t AsciiCaseHash(std::string_view text)
 
 // ---- The parse --------------------------------------------------------------------------------
 
-// Offsets into the file's bytes; texts are made from them only when asked for.
+namespace {
+
+// Places in the file's bytes. Offsets are 32-bit, so a settings file must stay below 4 GiB; a
+// bigger one is neither read nor written, never half read and then replaced.
+using Offset = std::uint32_t;
+constexpr Offset NoOffset = std::numeric_limits<Offset>::max();
+constexpr off_t MaxFileSize = NoOffset;
+
+// One entry line taken apart. Made when needed, never kept for every line of the file.
 struct TIniEntry {
-    std::size_t keyBegin;   // the trimmed key
+    std::size_t keyBegin;   // the trimmed key; also where the line's text begins
     std::size_t keyEnd;
     std::size_t valueBegin; // the trimmed value, quotes included
     std::size_t valueEnd;
     std::size_t lineEnd;    // where the line's text ends, before its line break
 };
 
-struct TIniSection {
-    std::string name;
-    std::size_t headerEnd = 0; // where the header line's text ends
-    std::vector<TIniEntry> entries;
+// The lines of bytes[pos, end): each line's text without its line break. The next CR and LF
+// are remembered, so a walk over the whole file reads each byte a bounded number of times.
+class TLineWalk {
+public:
+    TLineWalk(std::string_view bytes, std::size_t pos, std::size_t end) : bytes_(bytes), pos_(pos), end_(end) {}
+
+    bool Next(std::size_t& lineBegin, std::size_t& lineEnd)
+    {
+        if (pos_ >= end_)
+            return false;
+        if (nextLf_ < pos_ || nextLf_ == Unknown)
+            nextLf_ = Find('\n');
+        if (nextCr_ < pos_ || nextCr_ == Unknown)
+            nextCr_ = Find('\r');
+        lineBegin = pos_;
+        lineEnd = std::min(nextLf_, nextCr_);
+        pos_ = lineEnd;
+        if (pos_ < end_)
+            pos_ += bytes_[pos_] == '\r' && pos_ + 1 < end_ && bytes_[pos_ + 1] == '\n' ? 2 : 1;
+        return true;
+    }
+
+private:
+    static constexpr std::size_t Unknown = std::string_view::npos;
+
+    std::size_t Find(char c) const
+    {
+        const void* at = std::memchr(bytes_.data() + pos_, c, end_ - pos_);
+        return at ? static_cast<std::size_t>(static_cast<const char*>(at) - bytes_.data()) : end_;
+    }
+
+    std::string_view bytes_;
+    std::size_t pos_;
+    std::size_t end_;
+    std::size_t nextLf_ = Unknown;
+    std::size_t nextCr_ = Unknown;
 };
 
+} // namespace
+
+class TKeyIndex;
+
+// The file's bytes and where its sections begin; entries are found by walking a section's lines.
 struct TIniParse {
     FileStamp stamp;
     std::string bytes;
     bool windows1252 = false;
     std::size_t textBegin = 0; // after a byte-order mark
     std::string lineBreak = "\n";
-    std::vector<TIniSection> sections;
+    std::vector<Offset> sections; // where each header's "[" stands
 
+    TIniParse();
+    ~TIniParse();
     void Parse();
-    const TIniSection* Find(std::string_view name) const
-    {
-        for (const TIniSection& section : sections)
-            if (EqualIgnoringAsciiCase(section.name, name))
-                return &section;
-        return nullptr;
-    }
-    // The first entry of the section whose key is the given one (in the file's encoding).
-    const TIniEntry* Find(const TIniSection& section, std::string_view keyBytes) const
-    {
-        for (const TIniEntry& entry : section.entries)
-            if (EqualIgnoringAsciiCase(Raw(entry.keyBegin, entry.keyEnd), keyBytes))
-                return &entry;
-        return nullptr;
-    }
-    const TIniEntry* Find(std::string_view section, const std::string& key) const
-    {
-        const TIniSection* found = Find(section);
-        std::string keyBytes;
-        if (!found || !InFileEncoding(key, keyBytes))
-            return nullptr;
-        return Find(*found, keyBytes);
-    }
+
     std::string_view Raw(std::size_t begin, std::size_t end) const
     {
         return std::string_view(bytes).substr(begin, end - begin);
@@ -369,7 +408,65 @@ struct TIniParse {
     {
         return windows1252 ? DecodeWindows1252(Raw(begin, end)) : std::string(Raw(begin, end));
     }
-    std::string Key(const TIniEntry& entry) const { return Text(entry.keyBegin, entry.keyEnd); }
+    bool InFileEncoding(const std::string& text, std::string& out) const
+    {
+        if (!windows1252) {
+            out = text;
+            return true;
+        }
+        return EncodeWindows1252(text, out);
+    }
+
+    std::size_t LineEnd(std::size_t pos) const
+    {
+        while (pos < bytes.size() && bytes[pos] != '\n' && bytes[pos] != '\r')
+            ++pos;
+        return pos;
+    }
+    std::size_t NextLine(std::size_t lineEnd) const
+    {
+        if (lineEnd >= bytes.size())
+            return bytes.size();
+        return lineEnd + (bytes.compare(lineEnd, 2, "\r\n") == 0 ? 2 : 1);
+    }
+
+    // Section s: its name as it stands in the file, where its header line ends, and its body.
+    std::string_view SectionName(std::size_t s) const;
+    std::size_t HeaderEnd(std::size_t s) const { return LineEnd(sections[s]); }
+    std::size_t BodyBegin(std::size_t s) const { return NextLine(HeaderEnd(s)); }
+    std::size_t BodyEnd(std::size_t s) const { return s + 1 < sections.size() ? sections[s + 1] : bytes.size(); }
+
+    // The first section of the name (in the file's encoding), without regard to ASCII case.
+    std::optional<std::size_t> FindSection(std::string_view name) const;
+    // The first entry of the key (in the file's encoding) in section s.
+    std::optional<TIniEntry> FindEntry(std::size_t s, std::string_view key) const;
+    std::optional<TIniEntry> FindEntry(const std::string& section, const std::string& key) const;
+
+    // The line [begin, end) as an entry, if it is one.
+    std::optional<TIniEntry> EntryOf(std::size_t begin, std::size_t end) const;
+    // The entry whose key begins at keyBegin.
+    TIniEntry EntryAt(std::size_t keyBegin) const { return *EntryOf(keyBegin, LineEnd(keyBegin)); }
+    std::string_view RawKey(const TIniEntry& entry) const { return Raw(entry.keyBegin, entry.keyEnd); }
+    std::string_view RawKeyAt(std::size_t keyBegin) const;
+
+    // Visits the entries of section s in file order.
+    template <typename Visit>
+    void ForEachEntry(std::size_t s, Visit&& visit) const
+    {
+        TLineWalk lines(bytes, BodyBegin(s), BodyEnd(s));
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        while (lines.Next(begin, end))
+            if (const std::optional<TIniEntry> entry = EntryOf(begin, end))
+                visit(*entry);
+    }
+    // The first entry of each key of section s, built on first use.
+    const TKeyIndex& KeysOf(std::size_t s) const;
+    // Visits the entries of section s in file order, each with where the first entry of its key
+    // begins; the section's key index is built on the way when it is not there yet.
+    template <typename Visit>
+    void ForEachWithFirst(std::size_t s, Visit&& visit) const;
+
     // Where the value stands without one pair of enclosing quotes.
     std::pair<std::size_t, std::size_t> ValueRange(const TIniEntry& entry) const
     {
@@ -384,18 +481,78 @@ struct TIniParse {
         const auto [begin, end] = ValueRange(entry);
         return Text(begin, end);
     }
-    bool InFileEncoding(const std::string& text, std::string& out) const
+    std::string Key(const TIniEntry& entry) const { return Text(entry.keyBegin, entry.keyEnd); }
+
+private:
+    mutable std::map<std::string, std::optional<std::size_t>> sectionsFound_; // by lower-case name
+    mutable std::map<std::size_t, std::unique_ptr<TKeyIndex>> keys_;        // by section
+};
+
+// The first entry of each key of one section, by where its key begins: an open-addressing table
+// that grows with the number of distinct keys, so a key repeated a million times costs one slot.
+class TKeyIndex {
+public:
+    // Room for a section of that many bytes without growing, unless its lines are very short.
+    explicit TKeyIndex(std::size_t sectionBytes)
+        : slots_(std::bit_ceil(std::max<std::size_t>(16, sectionBytes / 32)), NoOffset)
     {
-        if (!windows1252) {
-            out = text;
-            return true;
+    }
+
+    // The key's first entry; keyBegin itself (now recorded) when the key is new.
+    std::size_t FirstOrAdd(const TIniParse& parse, std::string_view key, std::size_t keyBegin)
+    {
+        if (2 * (count_ + 1) > slots_.size())
+            Grow(parse);
+        std::size_t at = SlotOf(parse, key);
+        if (slots_[at] == NoOffset) {
+            slots_[at] = static_cast<Offset>(keyBegin);
+            ++count_;
+            return keyBegin;
         }
-        return EncodeWindows1252(text, out);
+        return slots_[at];
+    }
+    std::optional<std::size_t> Find(const TIniParse& parse, std::string_view key) const
+    {
+        const Offset found = slots_[SlotOf(parse, key)];
+        return found == NoOffset ? std::nullopt : std::optional<std::size_t>(found);
     }
 
 private:
-    void ParseLine(std::size_t begin, std::size_t end);
+    // The slot holding the key, or the empty one where it would go.
+    std::size_t SlotOf(const TIniParse& parse, std::string_view key) const
+    {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = AsciiCaseHash(key) & mask;; at = (at + 1) & mask)
+            if (slots_[at] == NoOffset || EqualIgnoringAsciiCase(parse.RawKeyAt(slots_[at]), key))
+                return at;
+    }
+    void Grow(const TIniParse& parse)
+    {
+        std::vector<Offset> old = std::exchange(slots_, std::vector<Offset>(2 * slots_.size(), NoOffset));
+        for (const Offset keyBegin : old)
+            if (keyBegin != NoOffset)
+                slots_[SlotOf(parse, parse.RawKeyAt(keyBegin))] = keyBegin;
+    }
+
+    std::vector<Offset> slots_;
+    std::size_t count_ = 0;
 };
+
+TIniParse::TIniParse() = default;
+TIniParse::~TIniParse() = default;
+
+template <typename Visit>
+void TIniParse::ForEachWithFirst(std::size_t s, Visit&& visit) const
+{
+    if (const auto built = keys_.find(s); built != keys_.end()) {
+        const TKeyIndex& keys = *built->second;
+        ForEachEntry(s, [&](const TIniEntry& entry) { visit(entry, *keys.Find(*this, RawKey(entry))); });
+        return;
+    }
+    auto keys = std::make_unique<TKeyIndex>(BodyEnd(s) - BodyBegin(s));
+    ForEachEntry(s, [&](const TIniEntry& entry) { visit(entry, keys->FirstOrAdd(*this, RawKey(entry), entry.keyBegin)); });
+    keys_[s] = std::move(keys);
+}
 
 namespace {
 
@@ -407,65 +564,123 @@ std::string DetectLineBreak(std::string_view bytes)
     return at + 1 < bytes.size() && bytes[at + 1] == '\n' ? "\r\n" : "\r";
 }
 
+std::string AsciiLower(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
 } // namespace
 
 void TIniParse::Parse()
 {
     sections.clear();
+    sectionsFound_.clear();
+    keys_.clear();
     // The mark says nothing about the rest: a file made on Windows may carry it before Latin text.
     textBegin = bytes.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0;
     const std::string_view text = std::string_view(bytes).substr(textBegin);
     windows1252 = !IsValidUtf8(text);
     lineBreak = DetectLineBreak(text);
-    std::size_t pos = textBegin;
+    // A header is a line whose first non-blank character is "[" and which holds a "]". Only the
+    // places of "[" are looked at: most lines of a big file hold none.
     const char* data = bytes.data();
-    while (pos < bytes.size()) {
-        std::size_t end = pos;
-        while (end < bytes.size() && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        ParseLine(pos, end);
-        pos = end;
-        if (pos < bytes.size())
-            pos += bytes.compare(pos, 2, "\r\n") == 0 ? 2 : 1;
+    for (std::size_t open = textBegin; open < bytes.size(); ++open) {
+        const void* found = std::memchr(data + open, '[', bytes.size() - open);
+        if (!found)
+            break;
+        open = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+        std::size_t lineBegin = open;
+        while (lineBegin > textBegin && IsBlank(data[lineBegin - 1]))
+            --lineBegin;
+        if (lineBegin > textBegin && data[lineBegin - 1] != '\n' && data[lineBegin - 1] != '\r')
+            continue;
+        const std::size_t end = LineEnd(open);
+        if (std::memchr(data + open + 1, ']', end - open - 1))
+            sections.push_back(static_cast<Offset>(open));
+        open = end;
     }
 }
 
-void TIniParse::ParseLine(std::size_t begin, std::size_t end)
+std::string_view TIniParse::SectionName(std::size_t s) const
 {
-    const auto skipBlanks = [&](std::size_t from) {
-        while (from < end && IsBlank(bytes[from]))
-            ++from;
-        return from;
-    };
-    const auto trimEnd = [&](std::size_t from, std::size_t to) {
-        while (to > from && IsBlank(bytes[to - 1]))
-            --to;
-        return to;
-    };
+    const std::size_t open = sections[s];
+    std::size_t close = HeaderEnd(s);
+    while (bytes[close - 1] != ']')
+        --close;
+    std::size_t begin = open + 1;
+    std::size_t end = close - 1;
+    while (begin < end && IsBlank(bytes[begin]))
+        ++begin;
+    while (end > begin && IsBlank(bytes[end - 1]))
+        --end;
+    return Raw(begin, end);
+}
 
-    const std::size_t first = skipBlanks(begin);
-    if (first == end || bytes[first] == ';')
-        return;
-    const std::string_view line = Raw(first, end);
-    if (bytes[first] == '[') {
-        const std::size_t close = line.rfind(']');
-        if (close != std::string_view::npos && close > 0) {
-            const std::size_t nameBegin = skipBlanks(first + 1);
-            TIniSection section;
-            section.name = Text(nameBegin, trimEnd(nameBegin, first + close));
-            section.headerEnd = end;
-            sections.push_back(std::move(section));
-            return;
-        }
+std::optional<std::size_t> TIniParse::FindSection(std::string_view name) const
+{
+    const auto [cached, isNew] = sectionsFound_.try_emplace(AsciiLower(name));
+    if (isNew) {
+        for (std::size_t s = 0; s < sections.size() && !cached->second; ++s)
+            if (EqualIgnoringAsciiCase(SectionName(s), name))
+                cached->second = s;
     }
-    if (sections.empty())
-        return; // entries before the first section belong to none
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos)
-        return;
-    const std::size_t valueBegin = skipBlanks(first + equals + 1);
-    sections.back().entries.push_back(
-        TIniEntry{first, trimEnd(first, first + equals), valueBegin, trimEnd(valueBegin, end), end});
+    return cached->second;
+}
+
+std::optional<TIniEntry> TIniParse::EntryOf(std::size_t begin, std::size_t end) const
+{
+    while (begin < end && IsBlank(bytes[begin]))
+        ++begin;
+    if (begin == end || bytes[begin] == ';')
+        return std::nullopt;
+    const void* equalsAt = std::memchr(bytes.data() + begin, '=', end - begin);
+    if (!equalsAt)
+        return std::nullopt;
+    const std::size_t equals = static_cast<std::size_t>(static_cast<const char*>(equalsAt) - bytes.data());
+    std::size_t keyEnd = equals;
+    while (keyEnd > begin && IsBlank(bytes[keyEnd - 1]))
+        --keyEnd;
+    std::size_t valueBegin = equals + 1;
+    while (valueBegin < end && IsBlank(bytes[valueBegin]))
+        ++valueBegin;
+    std::size_t valueEnd = end;
+    while (valueEnd > valueBegin && IsBlank(bytes[valueEnd - 1]))
+        --valueEnd;
+    return TIniEntry{begin, keyEnd, valueBegin, valueEnd, end};
+}
+
+std::string_view TIniParse::RawKeyAt(std::size_t keyBegin) const
+{
+    std::size_t keyEnd = static_cast<std::size_t>(static_cast<const char*>(std::memchr(bytes.data() + keyBegin, '=', bytes.size() - keyBegin)) - bytes.data());
+    while (keyEnd > keyBegin && IsBlank(bytes[keyEnd - 1]))
+        --keyEnd;
+    return Raw(keyBegin, keyEnd);
+}
+
+const TKeyIndex& TIniParse::KeysOf(std::size_t s) const
+{
+    ForEachWithFirst(s, [](const TIniEntry&, std::size_t) {});
+    return *keys_[s];
+}
+
+std::optional<TIniEntry> TIniParse::FindEntry(std::size_t s, std::string_view key) const
+{
+    const std::optional<std::size_t> keyBegin = KeysOf(s).Find(*this, key);
+    return keyBegin ? std::optional<TIniEntry>(EntryAt(*keyBegin)) : std::nullopt;
+}
+
+std::optional<TIniEntry> TIniParse::FindEntry(const std::string& section, const std::string& key) const
+{
+    std::string sectionBytes;
+    std::string keyBytes;
+    if (!InFileEncoding(section, sectionBytes) || !InFileEncoding(key, keyBytes))
+        return std::nullopt;
+    const std::optional<std::size_t> s = FindSection(sectionBytes);
+    return s ? FindEntry(*s, keyBytes) : std::nullopt;
 }
 
 namespace {
@@ -480,50 +695,77 @@ bool HasLineBreakOrNul(std::string_view text)
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-// Whether the names and the value can stand in a file and read back as they are: nothing may
-// break the line, a key must not look like a comment, a header or hold "=", names carry no
-// surrounding blanks (reading would trim them).
-bool Storable(const TIniValue& v)
+bool Padded(std::string_view text)
 {
-    const auto padded = [](const std::string& s) { return !s.empty() && (IsBlank(s.front()) || IsBlank(s.back())); };
-    return IsValidUtf8(v.section) && IsValidUtf8(v.key) && IsValidUtf8(v.value) && !HasLineBreakOrNul(v.section)
-        && !HasLineBreakOrNul(v.key) && !HasLineBreakOrNul(v.value) && !padded(v.section) && !padded(v.key)
-        && v.key.find('=') == std::string::npos && (v.key.empty() || (v.key[0] != ';' && v.key[0] != '['));
+    return !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()));
+}
+
+// Whether a text can stand in the file and read back as it is: nothing may break the line;
+// names carry no surrounding blanks (reading would trim them), a key must not look like a
+// comment or a header or hold "=".
+bool StorableValue(std::string_view value)
+{
+    return IsValidUtf8(value) && !HasLineBreakOrNul(value);
+}
+
+bool StorableSection(std::string_view section)
+{
+    return StorableValue(section) && !Padded(section);
+}
+
+bool StorableKey(std::string_view key)
+{
+    return StorableValue(key) && !Padded(key) && key.find('=') == std::string_view::npos
+        && (key.empty() || (key[0] != ';' && key[0] != '['));
 }
 
 // The value as it must stand in the file to read back unchanged: quoted when reading would
 // otherwise trim its blanks or take away its own enclosing quotes.
 std::string QuotedIfNeeded(const std::string& value)
 {
-    const bool padded = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
     const bool enclosed = value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
         && value.back() == value.front();
-    return padded || enclosed ? '"' + value + '"' : value;
+    return Padded(value) || enclosed ? '"' + value + '"' : value;
 }
 
-// The file's new bytes after a batch of writes, built in one pass over the old ones: values of
-// existing entries replaced, new entries after the last entry of their section, missing
+// A batch holds a text that no file could hold.
+struct TUnstorable {};
+
+using TSink = std::function<void(std::string_view)>;
+
+// The file's new bytes after a batch of writes, produced in one pass over the old ones: values
+// of existing entries replaced, new entries after the last entry of their section, missing
 // sections at the end. The same result as writing the values one after the other.
 class TIniEdit {
 public:
     explicit TIniEdit(const TIniParse& parse) : parse_(parse) {}
 
-    // False when the file's encoding cannot hold the texts.
+    // False when the file's encoding cannot hold the texts. A value equal to the one the file
+    // holds is kept as it stands, whatever it holds: what was read can always be written back.
     bool Add(const TIniValue& v)
     {
         std::string section, key, value;
-        if (!parse_.InFileEncoding(v.section, section) || !parse_.InFileEncoding(v.key, key)
-            || !parse_.InFileEncoding(v.value, value))
+        if (!parse_.InFileEncoding(v.section, section) || !parse_.InFileEncoding(v.key, key)) {
+            // Names the file's encoding cannot hold name no entry of the file: they are new.
+            if (!StorableSection(v.section) || !StorableKey(v.key) || !StorableValue(v.value))
+                throw TUnstorable();
             return false;
-        const TIniSection* found = parse_.Find(section);
-        if (const TIniEntry* entry = found ? parse_.Find(*found, key) : nullptr) {
-            replaced_[entry->valueBegin] = {entry->valueEnd, parse_.Value(*entry) == v.value ? std::string()
-                                                                                               : QuotedIfNeeded(value),
-                                            parse_.Value(*entry) != v.value};
+        }
+        const std::optional<std::size_t> found = parse_.FindSection(section);
+        if (const std::optional<TIniEntry> entry = found ? parse_.FindEntry(*found, key) : std::nullopt) {
+            const bool changes = parse_.Value(*entry) != v.value;
+            if (changes && !StorableValue(v.value))
+                throw TUnstorable();
+            if (changes && !parse_.InFileEncoding(v.value, value))
+                return false;
+            replaced_[entry->valueBegin] = {entry->valueEnd, changes ? QuotedIfNeeded(value) : std::string(), changes};
             return true;
         }
-        const std::size_t at = found ? (found->entries.empty() ? found->headerEnd : found->entries.back().lineEnd)
-                                     : std::string::npos;
+        if ((!found && !StorableSection(v.section)) || !StorableKey(v.key) || !StorableValue(v.value))
+            throw TUnstorable();
+        if (!parse_.InFileEncoding(v.value, value))
+            return false;
+        const std::size_t at = found ? LastEntryEnd(*found) : std::string::npos;
         Pending& pending = PendingSection(at, section);
         for (auto& [oldKey, oldValue] : pending.entries) {
             if (EqualIgnoringAsciiCase(oldKey, key)) {
@@ -540,12 +782,10 @@ public:
         return !inserted_.empty() || std::any_of(replaced_.begin(), replaced_.end(), [](const auto& r) { return r.second.changes; });
     }
 
-    std::string Result() const
+    void Result(const TSink& out) const
     {
-        const std::string& old = parse_.bytes;
+        const std::string_view old = parse_.bytes;
         const std::string& lineBreak = parse_.lineBreak;
-        std::string out;
-        out.reserve(old.size() + 256);
         std::size_t copied = 0;
         auto replacement = replaced_.begin();
         auto insertion = inserted_.begin();
@@ -554,30 +794,29 @@ public:
             const bool replace = replacement != replaced_.end()
                 && (insertion == inserted_.end() || replacement->first <= insertion->at);
             if (replace) {
-                out.append(old, copied, replacement->first - copied);
-                copied = replacement->second.end;
-                if (replacement->second.changes)
-                    out += replacement->second.text;
-                else
-                    out.append(old, replacement->first, replacement->second.end - replacement->first);
+                const auto& [valueBegin, with] = *replacement;
+                out(old.substr(copied, (with.changes ? valueBegin : with.end) - copied));
+                if (with.changes)
+                    out(with.text);
+                copied = with.end;
                 ++replacement;
             } else {
-                out.append(old, copied, insertion->at - copied);
+                out(old.substr(copied, insertion->at - copied));
                 copied = insertion->at;
                 for (const auto& [key, value] : insertion->entries)
-                    out += lineBreak + key + "=" + value;
+                    out(lineBreak + key + "=" + value);
                 ++insertion;
             }
         }
-        out.append(old, copied, std::string::npos);
+        out(old.substr(copied));
+        bool lineOpen = !old.empty() && old.back() != '\n' && old.back() != '\r';
         for (; insertion != inserted_.end(); ++insertion) {
-            if (!out.empty() && out.back() != '\n' && out.back() != '\r')
-                out += lineBreak;
-            out += "[" + insertion->section + "]" + lineBreak;
+            if (std::exchange(lineOpen, false))
+                out(lineBreak);
+            out("[" + insertion->section + "]" + lineBreak);
             for (const auto& [key, value] : insertion->entries)
-                out += key + "=" + value + lineBreak;
+                out(key + "=" + value + lineBreak);
         }
-        return out;
     }
 
 private:
@@ -591,6 +830,17 @@ private:
         std::string section;
         std::vector<std::pair<std::string, std::string>> entries;
     };
+
+    // Where a new key of section s goes: after its last entry, else after its header.
+    std::size_t LastEntryEnd(std::size_t s)
+    {
+        const auto known = lastEntryEnds_.find(s);
+        if (known != lastEntryEnds_.end())
+            return known->second;
+        std::size_t end = parse_.HeaderEnd(s);
+        parse_.ForEachEntry(s, [&](const TIniEntry& entry) { end = entry.lineEnd; });
+        return lastEntryEnds_[s] = end;
+    }
 
     Pending& PendingSection(std::size_t at, const std::string& section)
     {
@@ -609,6 +859,7 @@ private:
     const TIniParse& parse_;
     std::map<std::size_t, Replacement> replaced_; // by where the old value begins
     std::vector<Pending> inserted_;
+    std::map<std::size_t, std::size_t> lastEntryEnds_; // by section
 };
 
 // The bytes of a Windows-1252 file turned into UTF-8, its byte-order mark kept.
@@ -617,59 +868,87 @@ std::string AsUtf8(const TIniParse& parse)
     return parse.bytes.substr(0, parse.textBegin) + DecodeWindows1252(std::string_view(parse.bytes).substr(parse.textBegin));
 }
 
-// The new bytes, or nothing when the values are all there already.
-std::optional<std::string> Apply(const TIniParse& parse, const std::vector<TIniValue>& values)
-{
-    if (parse.windows1252) {
-        TIniEdit edit(parse);
-        bool encodable = true;
-        for (const TIniValue& v : values)
-            encodable = encodable && edit.Add(v);
-        if (encodable && !edit.Changes())
-            return std::nullopt;
+// What a batch of writes makes of the file. Throws TUnstorable for a text no file could hold.
+class TNewFile {
+public:
+    TNewFile(const TIniParse& parse, const std::vector<TIniValue>& values)
+    {
+        edit_.emplace(parse);
+        const bool encodable = std::all_of(values.begin(), values.end(), [&](const TIniValue& v) { return edit_->Add(v); });
+        changes_ = edit_->Changes();
+        if (encodable && (!parse.windows1252 || !changes_))
+            return;
         if (encodable) {
-            std::string bytes = edit.Result();
-            const std::string_view text = std::string_view(bytes).substr(parse.textBegin);
+            edit_->Result([&](std::string_view piece) { bytes_.append(piece); });
+            const std::string_view text = std::string_view(bytes_).substr(parse.textBegin);
             // The file must go on reading as Windows-1252, not turn into UTF-8 with other letters.
-            if (!IsValidUtf8(text) || IsAscii(text))
-                return bytes;
+            if (!IsValidUtf8(text) || IsAscii(text)) {
+                edit_.reset();
+                return;
+            }
+            bytes_.clear();
         }
         // Windows-1252 cannot hold the new text: the file goes over to UTF-8 as a whole, every
         // character kept, rather than gaining bytes that would read back as other letters.
-        TIniParse utf8;
-        utf8.bytes = AsUtf8(parse);
-        utf8.Parse();
-        return Apply(utf8, values).value_or(utf8.bytes);
+        converted_ = std::make_unique<TIniParse>();
+        converted_->bytes = AsUtf8(parse);
+        converted_->Parse();
+        edit_.emplace(*converted_);
+        for (const TIniValue& v : values)
+            edit_->Add(v);
+        changes_ = true;
     }
-    TIniEdit edit(parse);
-    for (const TIniValue& v : values)
-        edit.Add(v);
-    if (!edit.Changes())
-        return std::nullopt;
-    return edit.Result();
-}
 
-// The first entry of a section with each key, without regard to ASCII case: an open-addressing
-// table of entries, a fraction of the size of a node-based map for a big catalogue.
-class TFirstEntries {
-public:
-    explicit TFirstEntries(std::size_t entries) : slots_(std::bit_ceil(std::max<std::size_t>(2 * entries, 16)), nullptr) {}
+    // False when every value is in the file already.
+    bool Changes() const { return changes_; }
 
-    // The first entry seen so far with entry's key; entry itself when there was none.
-    const TIniEntry& Of(const TIniParse& parse, const TIniEntry& entry)
+    void Write(const TSink& out) const
     {
-        const std::string_view key = parse.Raw(entry.keyBegin, entry.keyEnd);
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t at = AsciiCaseHash(key) & mask;; at = (at + 1) & mask) {
-            if (!slots_[at])
-                return *(slots_[at] = &entry);
-            if (EqualIgnoringAsciiCase(parse.Raw(slots_[at]->keyBegin, slots_[at]->keyEnd), key))
-                return *slots_[at];
-        }
+        if (edit_)
+            edit_->Result(out);
+        else
+            out(bytes_);
     }
 
 private:
-    std::vector<const TIniEntry*> slots_;
+    std::unique_ptr<TIniParse> converted_;
+    std::optional<TIniEdit> edit_;
+    std::string bytes_; // the result, when it had to be looked at whole
+    bool changes_ = false;
+};
+
+// Collects small pieces into big writes.
+class TBufferedWriter {
+public:
+    explicit TBufferedWriter(int fd) : fd_(fd) { buffer_.reserve(Capacity); }
+
+    void Put(std::string_view piece)
+    {
+        if (buffer_.size() + piece.size() > Capacity)
+            Flush();
+        if (piece.size() >= Capacity)
+            ok_ = ok_ && WriteAll(fd_, piece);
+        else
+            buffer_.append(piece);
+    }
+    bool Finish()
+    {
+        Flush();
+        return ok_;
+    }
+
+private:
+    static constexpr std::size_t Capacity = 1 << 20;
+
+    void Flush()
+    {
+        ok_ = ok_ && WriteAll(fd_, buffer_);
+        buffer_.clear();
+    }
+
+    int fd_;
+    std::string buffer_;
+    bool ok_ = true;
 };
 
 } // namespace
@@ -688,7 +967,7 @@ const std::string& TIniFile::FileName() const
 const TIniParse& TIniFile::Current() const
 {
     struct stat info {};
-    if (::stat(fileName_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::stat(fileName_.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size >= MaxFileSize) {
         if (!parse_ || parse_->stamp.exists)
             parse_ = std::make_unique<TIniParse>();
         return *parse_;
@@ -696,13 +975,15 @@ const TIniParse& TIniFile::Current() const
     if (parse_ && parse_->stamp == StampOf(info))
         return *parse_;
 
+    parse_.reset(); // the old parse's memory is free before the new one is read
     auto parse = std::make_unique<TIniParse>();
     FileHandle file(OpenRegular(fileName_, info));
-    if (file.Get() >= 0 && ReadAll(file.Get(), parse->bytes, info.st_size)) {
+    if (file.Get() >= 0 && ReadAll(file.Get(), parse->bytes, info.st_size)
+        && parse->bytes.size() < static_cast<std::size_t>(MaxFileSize)) {
         parse->stamp = StampOf(info);
         parse->Parse();
     } else {
-        parse->bytes.clear(); // unreadable: reads as missing, and is looked at again next time
+        parse->bytes = std::string(); // unreadable: reads as missing, and is looked at again next time
     }
     parse_ = std::move(parse);
     return *parse_;
@@ -712,7 +993,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
                                  const std::string& defaultValue) const
 {
     const TIniParse& parse = Current();
-    const TIniEntry* entry = parse.Find(section, key);
+    const std::optional<TIniEntry> entry = parse.FindEntry(section, key);
     return entry ? parse.Value(*entry) : defaultValue;
 }
 
@@ -720,19 +1001,14 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 {
     std::string text = ReadString(section, key, "");
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text = "$" + text.substr(2);
+        text.replace(0, 2, "$");
     return StrToIntDef(text, defaultValue ? 1 : 0) != 0;
 }
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 {
-    const TIniParse& parse = Current();
     std::vector<std::string> keys;
-    if (const TIniSection* found = parse.Find(section)) {
-        keys.reserve(found->entries.size());
-        for (const TIniEntry& entry : found->entries)
-            keys.push_back(parse.Key(entry));
-    }
+    ReadSectionValues(section, [&](std::string_view key, std::string_view) { keys.emplace_back(key); });
     return keys;
 }
 
@@ -747,19 +1023,25 @@ void TIniFile::ReadSectionValues(const std::string& section,
                                  const std::function<void(std::string_view, std::string_view)>& visit) const
 {
     const TIniParse& parse = Current();
-    const TIniSection* found = parse.Find(section);
+    std::string sectionBytes;
+    if (!parse.InFileEncoding(section, sectionBytes))
+        return;
+    const std::optional<std::size_t> found = parse.FindSection(sectionBytes);
     if (!found)
         return;
     // A repeated key reads as its first entry.
-    TFirstEntries first(found->entries.size());
-    for (const TIniEntry& entry : found->entries) {
-        const TIniEntry& valueEntry = first.Of(parse, entry);
-        const auto [valueBegin, valueEnd] = parse.ValueRange(valueEntry);
-        if (parse.windows1252)
-            visit(parse.Key(entry), parse.Text(valueBegin, valueEnd));
-        else
-            visit(parse.Raw(entry.keyBegin, entry.keyEnd), parse.Raw(valueBegin, valueEnd));
-    }
+    std::string key;
+    std::string value;
+    parse.ForEachWithFirst(*found, [&](const TIniEntry& entry, std::size_t first) {
+        const auto [valueBegin, valueEnd] = parse.ValueRange(first == entry.keyBegin ? entry : parse.EntryAt(first));
+        if (!parse.windows1252) {
+            visit(parse.RawKey(entry), parse.Raw(valueBegin, valueEnd));
+            return;
+        }
+        key = DecodeWindows1252(parse.RawKey(entry));
+        value = DecodeWindows1252(parse.Raw(valueBegin, valueEnd));
+        visit(key, value);
+    });
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
@@ -774,8 +1056,6 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 
 void TIniFile::WriteValues(const std::vector<TIniValue>& values)
 {
-    if (!std::all_of(values.begin(), values.end(), Storable))
-        throw WriteError(fileName_);
     const std::string target = FollowLinks(fileName_);
     if (target.empty())
         throw WriteError(fileName_);
@@ -785,6 +1065,8 @@ void TIniFile::WriteValues(const std::vector<TIniValue>& values)
     const bool exists = file.Get() >= 0;
     if (!exists && errno != ENOENT)
         throw WriteError(fileName_); // unreadable, or no regular file (a FIFO, a device)
+    if (exists && info.st_size >= MaxFileSize)
+        throw WriteError(fileName_);
     // A file the user made read-only stays as it is, even though the rename could replace it.
     if (::faccessat(AT_FDCWD, (exists ? target : DirectoryOf(target)).c_str(), W_OK, AT_EACCESS) != 0)
         throw WriteError(fileName_);
@@ -794,21 +1076,30 @@ void TIniFile::WriteValues(const std::vector<TIniValue>& values)
     if (exists && parse_ && parse_->stamp == StampOf(info)) {
         parse = parse_.get();
     } else if (exists) {
-        if (!ReadAll(file.Get(), fresh.bytes, info.st_size))
+        if (!ReadAll(file.Get(), fresh.bytes, info.st_size) || fresh.bytes.size() >= static_cast<std::size_t>(MaxFileSize))
             throw WriteError(fileName_);
         fresh.Parse();
     }
     file.Close();
 
-    const std::optional<std::string> bytes = Apply(*parse, values);
-    if (!bytes)
-        return;
-    if (!ReplaceFile(target, *bytes, exists ? &info : nullptr)) {
-        parse_.reset();
+    std::optional<TNewFile> result;
+    try {
+        result.emplace(*parse, values);
+    } catch (const TUnstorable&) {
         throw WriteError(fileName_);
     }
+    if (!result->Changes())
+        return;
+    const bool replaced = ReplaceFile(target, [&](int fd) {
+        TBufferedWriter writer(fd);
+        result->Write([&](std::string_view piece) { writer.Put(piece); });
+        return writer.Finish();
+    }, exists ? &info : nullptr);
     // The next read parses the new file; the last write at exit is followed by none.
+    result.reset();
     parse_.reset();
+    if (!replaced)
+        throw WriteError(fileName_);
 }
 
 const char* BoolText(bool value)

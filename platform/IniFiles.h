@@ -1,6 +1,7 @@
 // Profile (INI) files, read and written the way the classic Windows profile functions do:
 // reads see the file as it is now, every byte the caller does not change is kept as it was.
 // A write replaces the file whole (temporary file, flush, rename), so it lands entirely or not at all.
+// The file is held as one buffer of its bytes; nothing is kept per line.
 // All texts are UTF-8; a file that is not valid UTF-8 is taken to be Windows-1252.
 #pragma once
 
@@ -50,9 +51,10 @@ public:
     // Writes "1" for true, "0" for false.
     void WriteBool(const std::string& section, const std::string& key, bool value);
     // WriteString for each value in turn, the file written once. Through a symbolic link the
-    // link's target is written; the file keeps its permissions. A path that is no regular file,
-    // a value that cannot be stored or any failure of the write leaves the file as it was and
-    // throws Exception("nach <file> kann nicht geschrieben werden").
+    // link's target is written; the file keeps its permissions. A value equal to the one the file
+    // holds is kept as it stands, whatever it holds. A path that is no regular file, a file of
+    // 4 GiB or more, a new text that cannot be stored or any failure of the write leaves the file
+    // as it was and throws Exception("nach <file> kann nicht geschrieben werden").
     void WriteValues(const std::vector<TIniValue>& values);
 
 private:

@@ -16,6 +16,7 @@ targets=(
   "gif_fuzzer fuzz/corpus fuzz/regressions 2"
   "cleanup_fuzzer fuzz/cleanup/corpus fuzz/cleanup/regressions 1"
   "zipdir_fuzzer fuzz/zipdir/corpus fuzz/zipdir/regressions 1"
+  "ini_fuzzer fuzz/ini/corpus fuzz/ini/regressions 1"
 )
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
