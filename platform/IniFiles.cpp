@@ -15,6 +15,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -767,11 +768,11 @@ public:
             return false;
         const std::size_t at = found ? LastEntryEnd(*found) : std::string::npos;
         Pending& pending = PendingSection(at, section);
-        for (auto& [oldKey, oldValue] : pending.entries) {
-            if (EqualIgnoringAsciiCase(oldKey, key)) {
-                oldValue = QuotedIfNeeded(value);
-                return true;
-            }
+        // Thousands of new keys in one batch (games added from disk) each look for an earlier one.
+        const auto [known, isNew] = pending.index.try_emplace(AsciiLower(key), pending.entries.size());
+        if (!isNew) {
+            pending.entries[known->second].second = QuotedIfNeeded(value);
+            return true;
         }
         pending.entries.emplace_back(key, QuotedIfNeeded(value));
         return true;
@@ -829,6 +830,7 @@ private:
         std::size_t at; // npos: a new section at the end
         std::string section;
         std::vector<std::pair<std::string, std::string>> entries;
+        std::unordered_map<std::string, std::size_t> index; // entries by key, lowered
     };
 
     // Where a new key of section s goes: after its last entry, else after its header.
@@ -853,7 +855,7 @@ private:
             ++it;
         if (at == std::string::npos)
             it = inserted_.end();
-        return *inserted_.insert(it, Pending{at, section, {}});
+        return *inserted_.insert(it, Pending{at, section, {}, {}});
     }
 
     const TIniParse& parse_;
