@@ -2,14 +2,15 @@
 // control, as the program does it (read and decode the GIF, convert it, hand it to the control),
 // for 256-colour photograph-like screenshots of 640x480 and 1024x768. Beside it, Qt's own GIF
 // reader handing its picture to the same control, and the program switching to a true-colour PNG
-// of the same picture (read with Qt's reader and scaled down to fit the control).
+// of the same picture (read with Qt's reader and scaled down to fit the control), both on a jump
+// and on a step from the game just above, whose neighbours' PNG files are decoded ahead.
 //
 //   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKABINEX_BENCH=ON
 //   cmake --build build-bench --target ScreenshotBench && build-bench/ScreenshotBench [processes]
 //
 // Every figure is the median over fresh processes (default 15 per size and side, run
 // alternately): each starts the main window on a program directory whose first game shows one
-// screenshot, then times the switch to the second game, whose screenshot is another file of the
+// screenshot, then times the jump to the second game, whose screenshot is another file of the
 // same size. A warm process that reloaded one file would reuse the memory of the last load and
 // hide the cost of touching fresh pages. Times are the thread's CPU time (user and kernel, so the
 // page faults count): with other jobs on the machine it is far steadier than the wall clock, and
@@ -28,11 +29,13 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -82,18 +85,19 @@ void BuildPngProgramDir(const fs::path& root, TSize size, bool palette)
 {
     fs::create_directories(root / "scrshots");
     std::ofstream(root / "kabinex.ini") << "[path]\nemudir=" << (root / "emu").string() << "/\n"
-                                        << "[games]\nfirst=First game\nsecond=Second game\n";
+                                        << "[games]\nfirst=First game\nmiddle=No screenshot\nsecond=Second game\n";
     WritePngScreenshot(root / "scrshots" / "first.png", size, 0, palette);
     WritePngScreenshot(root / "scrshots" / "second.png", size, 17, palette);
     WriteScreenshot(root / "scrshots" / "notavail.gif", {16, 16}, 3);
 }
 
-// A program directory per size: games "first" and "second", each with its screenshot.
+// A program directory per size: games "first" and "second", each with its screenshot, and between
+// them "middle", without one.
 void BuildProgramDir(const fs::path& root, TSize size)
 {
     fs::create_directories(root / "scrshots");
     std::ofstream(root / "kabinex.ini") << "[path]\nemudir=" << (root / "emu").string() << "/\n"
-                                        << "[games]\nfirst=First game\nsecond=Second game\n";
+                                        << "[games]\nfirst=First game\nmiddle=No screenshot\nsecond=Second game\n";
     WriteScreenshot(root / "scrshots" / "first.gif", size, 0);
     WriteScreenshot(root / "scrshots" / "second.gif", size, 17);
     WriteScreenshot(root / "scrshots" / "notavail.gif", {16, 16}, 3);
@@ -113,14 +117,30 @@ double MillisecondsOf(const auto& action)
     return ThreadMilliseconds() - start;
 }
 
-// In the child: the program's main window, showing the first game, switches to the second.
+// In the child: the program's main window, showing the first game, jumps to the second, two rows
+// down (as type-to-find does), so that nothing of it has been decoded ahead.
 double KabinexSwitch(const fs::path& programDir)
 {
     fs::current_path(programDir);
     SetGifMessageHook(ProcessMessagesNowAndThen); // as the program sets it
     TForm1 form;
     form.GameDescsClick();
-    return MillisecondsOf([&] { form.GameDescs->setCurrentRow(1); });
+    return MillisecondsOf([&] { form.GameDescs->setCurrentRow(2); });
+}
+
+// In the child: as KabinexSwitch, but the first picture has been seen for a moment, as when
+// stepping through the list: the next game's PNG or JPEG has been decoded ahead meanwhile. Timed
+// on the wall clock, so that a wait for a decode not yet finished counts.
+double KabinexStep(const fs::path& programDir)
+{
+    fs::current_path(programDir);
+    SetGifMessageHook(ProcessMessagesNowAndThen);
+    TForm1 form;
+    form.GameDescs->setCurrentRow(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    form.GameDescs->setCurrentRow(2);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 // In the child: the same control, fed by Qt's GIF reader.
@@ -141,7 +161,9 @@ int Child(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const std::string side = argv[2];
-    const double ms = side == "kabinex" ? KabinexSwitch(argv[3]) : QtReaderSwitch(argv[3]);
+    const double ms = side == "kabinex" ? KabinexSwitch(argv[3])
+        : side == "kabinex-step"        ? KabinexStep(argv[3])
+                                        : QtReaderSwitch(argv[3]);
     std::printf("%.4f\n", ms);
     return 0;
 }
@@ -183,17 +205,20 @@ int main(int argc, char** argv)
         BuildProgramDir(programDir, size);
         BuildPngProgramDir(pngProgramDir, size, false);
         BuildPngProgramDir(palettePngProgramDir, size, true);
-        std::vector<double> kabinex, kabinexPng, kabinexPalettePng, peer;
+        std::vector<double> kabinex, kabinexPng, kabinexPalettePng, steppedPng, peer;
         for (int run = 0; run < processes; ++run) {
             kabinex.push_back(RunChild(self, "kabinex", programDir));
             kabinexPng.push_back(RunChild(self, "kabinex", pngProgramDir));
             kabinexPalettePng.push_back(RunChild(self, "kabinex", palettePngProgramDir));
+            steppedPng.push_back(RunChild(self, "kabinex-step", pngProgramDir));
             if (qtReadsGif)
                 peer.push_back(RunChild(self, "qt", programDir));
         }
         std::printf("%s: %.1f ms\n", SizeName(size).c_str(), Median(kabinex));
         std::printf("%s true-colour PNG: %.1f ms\n", SizeName(size).c_str(), Median(kabinexPng));
         std::printf("%s 256-colour PNG: %.1f ms\n", SizeName(size).c_str(), Median(kabinexPalettePng));
+        std::printf("%s true-colour PNG, stepped to (decoded ahead; wall clock): %.1f ms\n", SizeName(size).c_str(),
+                    Median(steppedPng));
         if (qtReadsGif)
             std::printf("%s (Qt's GIF reader): %.1f ms\n", SizeName(size).c_str(), Median(peer));
         std::fflush(stdout);

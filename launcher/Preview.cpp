@@ -4,6 +4,7 @@
 #include "FileSystem.h"
 #include "GifUnit.h"
 #include "Graphics.h"
+#include "PictureCache.h"
 #include "SysUtils.h"
 
 #include <QImageReader>
@@ -150,11 +151,12 @@ QImage LoadFitted(const std::string& path, QSize box)
     return opaque;
 }
 
-void ShowScreenshot(TGifFile& gif, TImage& control, const std::string& path, const std::string& placeholder)
+void ShowScreenshot(TGifFile& gif, TPictureCache& pictures, TImage& control, const std::string& path,
+                    const std::string& placeholder)
 {
     const std::string& shown = platform::FileExists(path) ? path : placeholder;
     if (!IsGifFile(shown)) {
-        control.SetPicture(LoadFitted(shown, control.size()));
+        control.SetPicture(pictures.Fitted(shown, control.size()));
         return;
     }
     gif.LoadFromFile(shown);

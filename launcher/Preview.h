@@ -13,6 +13,8 @@ class TImage;
 
 namespace preview {
 
+class TPictureCache;
+
 // The directory of the screenshots: "scrshots" of the program directory, in any letter case.
 std::string ScreenshotDir(const std::string& programDir);
 
@@ -33,8 +35,10 @@ bool IsGifFile(const std::string& path);
 // the file when it cannot be read.
 QImage LoadFitted(const std::string& path, QSize box);
 
-// Shows the file at path in control, or the placeholder when no such file exists. A failed load
-// throws and leaves the control as it was.
-void ShowScreenshot(TGifFile& gif, TImage& control, const std::string& path, const std::string& placeholder);
+// Shows the file at path in control, or the placeholder when no such file exists; PNG and JPEG
+// files through pictures, which may hold them decoded already. A failed load throws and leaves
+// the control as it was.
+void ShowScreenshot(TGifFile& gif, TPictureCache& pictures, TImage& control, const std::string& path,
+                    const std::string& placeholder);
 
 } // namespace preview

@@ -9,6 +9,7 @@
 #include "Graphics.h"
 #include "Guard.h"
 #include "IniFiles.h"
+#include "PictureCache.h"
 #include "Preview.h"
 #include "Screen.h"
 #include "progress.h"
@@ -185,6 +186,7 @@ void TForm1::ReportMarksFinal() const
 void TForm1::FormCreate()
 {
     screenshotGif_ = std::make_unique<TGifFile>();
+    pictures_ = std::make_unique<preview::TPictureCache>();
     programDir_ = platform::CurrentDir();
     settings_ = std::make_unique<TIniFile>(platform::FindEntry(programDir_, "kabinex.ini"));
     MaveDir->setText(QString::fromStdString(settings_->ReadString("path", "emudir", ".")));
@@ -283,8 +285,26 @@ void TForm1::GameDescsClick()
     if (GameDescs->currentRow() >= 0) {
         const std::string game = SelectedGame();
         ShowScreenshot(platform::IsPlainFileName(game) ? ScreenshotPath(game) : PlaceholderPath());
+        PrefetchNeighbours();
     }
     SetExecuteButton();
+}
+
+// The games above and below are the likely next ones: their PNG and JPEG screenshots are decoded
+// meanwhile. GIF files decode quickly enough as they are shown.
+void TForm1::PrefetchNeighbours()
+{
+    const int row = GameDescs->currentRow();
+    for (const int next : {row + 1, row - 1}) {
+        if (next < 0 || next >= games_->rowCount())
+            continue;
+        const std::string game(games_->Catalogue().Name(next));
+        if (!platform::IsPlainFileName(game))
+            continue;
+        const std::string path = ScreenshotPath(game);
+        if (!preview::IsGifFile(path))
+            pictures_->Prefetch(path, Screenshot->size());
+    }
 }
 
 std::string TForm1::ScreenshotPath(const std::string& game) const
@@ -299,7 +319,7 @@ std::string TForm1::PlaceholderPath() const
 
 void TForm1::ShowScreenshot(const std::string& path)
 {
-    preview::ShowScreenshot(*screenshotGif_, *Screenshot, path, PlaceholderPath());
+    preview::ShowScreenshot(*screenshotGif_, *pictures_, *Screenshot, path, PlaceholderPath());
 }
 
 void TForm1::GameDescsDblClick()

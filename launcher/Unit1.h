@@ -21,6 +21,9 @@ class TColorButton;
 class TImage;
 class TGifFile;
 class TIniFile;
+namespace preview {
+class TPictureCache;
+}
 
 // Stand in the directory fields instead of a path; never name a real file or directory.
 inline const QString NotDefinedMarker = QStringLiteral("<no definido!>");
@@ -91,6 +94,7 @@ public:
     TColorButton* ButtonExecute;
 
 private:
+    void PrefetchNeighbours();
     void BindControls();
     // The file that shows the game (a plain file name), else the placeholder.
     std::string ScreenshotPath(const std::string& game) const;
@@ -111,6 +115,7 @@ private:
     std::unique_ptr<TIniFile> settings_;
     std::string unzipper_;
     std::unique_ptr<TGifFile> screenshotGif_;
+    std::unique_ptr<preview::TPictureCache> pictures_;
     TGameListModel* games_;
     QPointer<TForm> aboutBox_;
     QPointer<TForm> readmeViewer_;

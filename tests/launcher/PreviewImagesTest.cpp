@@ -163,6 +163,26 @@ TEST_F(PreviewImagesTest, SmallerPngIsShownUnscaledAndCentred)
     EXPECT_EQ(grabbed.pixelColor(origin - QPoint(1, 1)), QColor(Qt::black));
 }
 
+// The pictures beside the selection are decoded ahead; one replaced since is read again.
+TEST_F(PreviewImagesTest, APictureDecodedAheadAndReplacedSinceIsReadAgain)
+{
+    program.Write("scrshots/ninja.gif", PlainGif(10, 6, 1));
+    RunTool("convert -size 100x80 xc:red PNG24:" + (program / "scrshots/bare.png"));
+    auto form = Start(); // bare.png, the next game's, is decoded meanwhile
+    RunTool("convert -size 90x70 xc:blue PNG24:" + (program / "new.png"));
+    std::filesystem::rename(program / "new.png", program / "scrshots/bare.png");
+
+    form->GameDescs->setCurrentRow(1);
+    ASSERT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join("; ").toStdString();
+    EXPECT_EQ(form->Screenshot->Picture().size(), QSize(90, 70));
+    EXPECT_EQ(form->Screenshot->Picture().pixelColor(5, 5), QColor(Qt::blue));
+
+    form->GameDescs->setCurrentRow(0); // decoded ahead again, unchanged this time
+    form->GameDescs->setCurrentRow(1);
+    EXPECT_EQ(form->Screenshot->Picture().size(), QSize(90, 70));
+    EXPECT_EQ(form->Screenshot->Picture().pixelColor(5, 5), QColor(Qt::blue));
+}
+
 TEST_F(PreviewImagesTest, DamagedPngGivesTheErrorBoxNamingItAndKeepsPictureAndButton)
 {
     program.Write("scrshots/ninja.gif", PlainGif(10, 6, 1));
