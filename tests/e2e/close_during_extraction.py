@@ -5,23 +5,20 @@ the extraction starts, once files are unpacked, with the progress window up): ev
 tool is stopped, nothing starts, nothing extracted, no lock file, script, private directory or
 record is left behind, and only then does Kabinex end.
 
-Usage: close_during_extraction.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox]
+Usage: close_during_extraction.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
-import argparse
-import contextlib
 import ctypes
 import os
 import shutil
 import stat
 import subprocess
 import sys
-import tempfile
 import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from xsession import SKIP, Failure, WindowManager, XServer, kill_group, missing_tools, poll  # noqa: E402
+from xsession import Failure, kill_group, poll, run_sessions  # noqa: E402
 
 EXECUTE_BUTTON = (448, 232, 81, 33)  # in the main window's client area
 ROUNDS = 3
@@ -140,34 +137,15 @@ def one_round(x, kabinex, mave, root, moment):
             kill_group(proc)
 
 
+def sessions(x, args, root):
+    for number in range(ROUNDS):
+        for moment in ("start", "unpacked", "progress"):
+            one_round(x, args.kabinex, args.mave, os.path.join(root, f"{number}-{moment}"), moment)
+            log(f"ok: round {number + 1}, closed ({moment}), nothing left behind")
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--kabinex", required=True)
-    parser.add_argument("--mave", required=True)
-    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
-    args = parser.parse_args()
-    needed = ["convert", "unzip"] + ([args.wm] if args.wm else [])
-    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
-    if missing:
-        log(f"skipped: {', '.join(missing)} not installed")
-        return SKIP
-    root = tempfile.mkdtemp(prefix="kabinex-close-")
-    try:
-        with XServer() as x, contextlib.ExitStack() as desktop:
-            if args.wm:
-                desktop.enter_context(WindowManager(x))
-            for number in range(ROUNDS):
-                for moment in ("start", "unpacked", "progress"):
-                    one_round(x, os.path.abspath(args.kabinex), os.path.abspath(args.mave),
-                              os.path.join(root, f"{number}-{moment}"), moment)
-                    log(f"ok: round {number + 1}, closed ({moment}), nothing left behind")
-    except Failure as failure:
-        log(f"FAILED: {failure}")
-        return 1
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-    log("passed")
-    return 0
+    return run_sessions(sessions, tools=["convert", "unzip"], prefix="kabinex-close-", log=log)
 
 
 if __name__ == "__main__":

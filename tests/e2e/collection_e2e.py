@@ -15,20 +15,17 @@ both read-mes open, and the settings are written back into KABINEX.INI.
 Usage: collection_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
-import argparse
-import contextlib
 import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from kabinex_e2e import (EXECUTE_BUTTON, HELP_BUTTON, SCREENSHOT, Session, check, log, make_gif,  # noqa: E402
                          records, show_output, start_kabinex)
-from xsession import SKIP, Failure, WindowManager, XServer, close_to, kill_group, missing_tools, poll  # noqa: E402
+from xsession import Failure, close_to, kill_group, poll, run_sessions  # noqa: E402
 
 ALPHA_COLOUR = (40, 90, 200)
 GAMMA_COLOUR = (150, 60, 160)
@@ -178,39 +175,12 @@ def play(x, kabinex, mave, root):
         output.close()
 
 
+def sessions(x, args, root):
+    play(x, args.kabinex, args.mave, os.path.join(root, "DOS"))
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--kabinex", required=True)
-    parser.add_argument("--mave", required=True)
-    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
-    parser.add_argument("--keep", help="keep the program directory and a screen capture here on failure")
-    args = parser.parse_args()
-
-    needed = ["convert", "unzip"] + ([args.wm] if args.wm else [])
-    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
-    if missing:
-        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
-        return SKIP
-
-    root = tempfile.mkdtemp(prefix="kabinex-collection-")
-    try:
-        with XServer() as x, contextlib.ExitStack() as desktop:
-            try:
-                if args.wm:
-                    desktop.enter_context(WindowManager(x))
-                play(x, os.path.abspath(args.kabinex), os.path.abspath(args.mave), os.path.join(root, "DOS"))
-            except (Failure, subprocess.TimeoutExpired) as failure:
-                log(f"FAILED: {failure}")
-                if args.keep:
-                    shutil.rmtree(args.keep, ignore_errors=True)
-                    shutil.copytree(root, args.keep, symlinks=True)
-                    x.save_png("root", os.path.join(args.keep, "screen.png"))
-                    log(f"program directory and screen kept in {args.keep}")
-                return 1
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-    log("passed")
-    return 0
+    return run_sessions(sessions, tools=["convert", "unzip"], prefix="kabinex-collection-")
 
 
 if __name__ == "__main__":

@@ -16,19 +16,16 @@ while a launch's message shows.
 Usage: kabinex_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
-import argparse
-import contextlib
 import os
 import shutil
 import stat
 import subprocess
 import sys
-import tempfile
 import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from xsession import SKIP, Failure, WindowManager, XServer, close_to, kill_group, missing_tools, poll  # noqa: E402
+from xsession import Failure, close_to, kill_group, log, poll, run_sessions  # noqa: E402
 
 # Controls of the main window: (x, y, width, height) in its client area.
 SCREENSHOT = (264, 8, 273, 193)
@@ -57,10 +54,6 @@ OPTIONS = {"enablejoystick": 1, "nosound": 0, "altfmbase": 1, "noscanlines": 0, 
 SWITCHES = ["-j", "-a", "-v"]
 
 ROMS_IN_ZIP = ["gamma.1", "gamma.2", "gamma.3", "gamma.4", "gamma.5", "HISCORES.DAT"]
-
-
-def log(text):
-    print(text, flush=True)
 
 
 def make_gif(path, colour):
@@ -446,43 +439,13 @@ def play_desktop(x, kabinex, mave, root):
         output.close()
 
 
+def sessions(x, args, root):
+    for number, session in enumerate([play, play_desktop] if args.wm else [play]):
+        session(x, args.kabinex, args.mave, os.path.join(root, str(number)))
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--kabinex", required=True)
-    parser.add_argument("--mave", required=True)
-    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
-    parser.add_argument("--keep", help="keep the program directory and a screen capture here on failure")
-    args = parser.parse_args()
-
-    needed = ["convert", "unzip"] + ([args.wm] if args.wm else [])
-    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
-    if missing:
-        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
-        return SKIP
-
-    root = tempfile.mkdtemp(prefix="kabinex-e2e-")
-    try:
-        with XServer() as x, contextlib.ExitStack() as desktop:
-            try:
-                sessions = [play]
-                if args.wm:
-                    desktop.enter_context(WindowManager(x))
-                    sessions.append(play_desktop)
-                for number, session in enumerate(sessions):
-                    session(x, os.path.abspath(args.kabinex), os.path.abspath(args.mave),
-                            os.path.join(root, str(number)))
-            except Failure as failure:
-                log(f"FAILED: {failure}")
-                if args.keep:
-                    shutil.rmtree(args.keep, ignore_errors=True)
-                    shutil.copytree(root, args.keep, symlinks=True)
-                    x.save_png("root", os.path.join(args.keep, "screen.png"))
-                    log(f"program directory and screen kept in {args.keep}")
-                return 1
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-    log("passed")
-    return 0
+    return run_sessions(sessions, tools=["convert", "unzip"], prefix="kabinex-e2e-")
 
 
 if __name__ == "__main__":

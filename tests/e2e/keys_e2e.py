@@ -14,19 +14,15 @@ window; the about window is back in front and Enter closes it. The same with the
 Usage: keys_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
-import argparse
-import contextlib
 import os
-import shutil
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from kabinex_e2e import (ABOUT_BUTTON, GAME_LIST, MWM_DECOR_MINIMIZE, MWM_FUNC_MINIMIZE,  # noqa: E402
                          PLACEHOLDER_COLOUR, ZIP_SELECT_BUTTON, Session, check, install_emulator, log, make_gif,
                          quit_with_escape, records, show_output, start_kabinex)
-from xsession import SKIP, Failure, WindowManager, XServer, kill_group, missing_tools, poll  # noqa: E402
+from xsession import Failure, kill_group, poll, run_sessions  # noqa: E402
 
 # The catalogue in list order; "lost" has neither a directory nor an archive.
 GAMES = ["uno", "dos", "tres", "cuatro", "lost", "cinco"]
@@ -252,41 +248,13 @@ def play_minimised_about(x, kabinex, mave, root):
         output.close()
 
 
+def sessions(x, args, root):
+    session = play_minimised_about if args.wm else play_keys
+    session(x, args.kabinex, args.mave, os.path.join(root, "0"))
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--kabinex", required=True)
-    parser.add_argument("--mave", required=True)
-    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
-    parser.add_argument("--keep", help="keep the program directory and a screen capture here on failure")
-    args = parser.parse_args()
-
-    missing = missing_tools() + [tool for tool in ["convert", "unzip"] + ([args.wm] if args.wm else [])
-                                 if shutil.which(tool) is None]
-    if missing:
-        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
-        return SKIP
-
-    root = tempfile.mkdtemp(prefix="kabinex-keys-")
-    try:
-        with XServer() as x, contextlib.ExitStack() as desktop:
-            try:
-                session = play_keys
-                if args.wm:
-                    desktop.enter_context(WindowManager(x))
-                    session = play_minimised_about
-                session(x, os.path.abspath(args.kabinex), os.path.abspath(args.mave), os.path.join(root, "0"))
-            except Failure as failure:
-                log(f"FAILED: {failure}")
-                if args.keep:
-                    shutil.rmtree(args.keep, ignore_errors=True)
-                    shutil.copytree(root, args.keep, symlinks=True)
-                    x.save_png("root", os.path.join(args.keep, "screen.png"))
-                    log(f"program directory and screen kept in {args.keep}")
-                return 1
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-    log("passed")
-    return 0
+    return run_sessions(sessions, tools=["convert", "unzip"], prefix="kabinex-keys-")
 
 
 if __name__ == "__main__":

@@ -10,18 +10,14 @@ and quits with Escape: the window answers and the description is written back wh
 Usage: list_e2e.py --kabinex BUILD/kabinex [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
-import argparse
-import contextlib
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from xsession import SKIP, Failure, WindowManager, XServer, close_to, kill_group, missing_tools, poll  # noqa: E402
+from xsession import Failure, close_to, kill_group, log, poll, run_sessions  # noqa: E402
 
 SCREENSHOT = (264, 8, 273, 193)
 GIF_SIZE = (120, 90)
@@ -38,10 +34,6 @@ GAMES = [
     ("zeta", "\u00b7\u00b7 Zeta", True, (250, 130, 20)),
 ]
 COLOUR = {name: colour for name, _, _, colour in GAMES}
-
-
-def log(text):
-    print(text, flush=True)
 
 
 def make_gif(path, colour):
@@ -145,39 +137,13 @@ def huge_description(x, kabinex, root):
         kill_group(proc)
 
 
+def sessions(x, args, root):
+    for number, session in enumerate([type_to_find, huge_description]):
+        session(x, args.kabinex, os.path.join(root, str(number)))
+
+
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--kabinex", required=True)
-    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
-    parser.add_argument("--keep", help="keep the program directories and a screen capture here on failure")
-    args = parser.parse_args()
-
-    needed = ["convert"] + ([args.wm] if args.wm else [])
-    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
-    if missing:
-        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
-        return SKIP
-
-    root = tempfile.mkdtemp(prefix="kabinex-list-e2e-")
-    try:
-        with XServer() as x, contextlib.ExitStack() as desktop:
-            try:
-                if args.wm:
-                    desktop.enter_context(WindowManager(x))
-                for number, session in enumerate([type_to_find, huge_description]):
-                    session(x, os.path.abspath(args.kabinex), os.path.join(root, str(number)))
-            except Failure as failure:
-                log(f"FAILED: {failure}")
-                if args.keep:
-                    shutil.rmtree(args.keep, ignore_errors=True)
-                    shutil.copytree(root, args.keep, symlinks=True)
-                    x.save_png("root", os.path.join(args.keep, "screen.png"))
-                    log(f"program directories and screen kept in {args.keep}")
-                return 1
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-    log("passed")
-    return 0
+    return run_sessions(sessions, tools=["convert"], paths=[], prefix="kabinex-list-e2e-")
 
 
 if __name__ == "__main__":

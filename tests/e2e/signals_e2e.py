@@ -13,28 +13,21 @@ finishes it once the game has ended.
 Usage: signals_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
-import argparse
-import contextlib
 import os
 import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from xsession import SKIP, Failure, WindowManager, XServer, kill_group, missing_tools, poll  # noqa: E402
+from xsession import Failure, XServer, kill_group, log, poll, run_sessions  # noqa: E402
 
 # The joystick check box's square in the main window's client area, and the about button.
 JOY_BOX = (264 + 16 + 2, 224 + 24 + 4, 10, 10)
 ABOUT_BUTTON = (448, 320, 81, 33)
 DEMO_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "demo")
-
-
-def log(text):
-    print(text, flush=True)
 
 
 def check(condition, message):
@@ -186,22 +179,7 @@ def end_with_a_game_running(x, kabinex, mave, root):
         kill_group(proc)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--kabinex", required=True)
-    parser.add_argument("--mave", required=True)
-    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
-    parser.add_argument("--keep", help="keep the program directories and a screen capture here on failure")
-    args = parser.parse_args()
-
-    needed = ["unzip"] + ([args.wm] if args.wm else [])
-    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
-    if missing:
-        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
-        return SKIP
-
-    kabinex = os.path.abspath(args.kabinex)
-    root = tempfile.mkdtemp(prefix="kabinex-signals-")
+def sessions(x, args, root):
     emudir = os.path.join(root, "emulator").encode() + b"/"
     counter = iter(range(100))
 
@@ -210,31 +188,20 @@ def main():
         make_program_dir(path, text or settings_text(emudir))
         return path
 
-    try:
-        try:
-            with XServer() as x, contextlib.ExitStack() as desktop:
-                if args.wm:
-                    desktop.enter_context(WindowManager(x))
-                for signum in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
-                    end_by_signal(x, kabinex, fresh_dir(), settings_text(emudir), signum)
-                nul_text = settings_text(emudir + b"\0old")
-                end_by_signal(x, kabinex, fresh_dir(nul_text), nul_text, signal.SIGTERM)
-                log("ok: a NUL byte in the unchanged emulator directory is written back as read")
-                end_with_modal_window(x, kabinex, fresh_dir(), settings_text(emudir))
-                end_with_a_game_running(x, kabinex, os.path.abspath(args.mave), os.path.join(root, "game"))
-            if not args.wm:
-                end_with_x_server(kabinex, fresh_dir(), settings_text(emudir))
-        except Failure as failure:
-            log(f"FAILED: {failure}")
-            if args.keep:
-                shutil.rmtree(args.keep, ignore_errors=True)
-                shutil.copytree(root, args.keep, symlinks=True)
-                log(f"program directories kept in {args.keep}")
-            return 1
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-    log("passed")
-    return 0
+    for signum in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        end_by_signal(x, args.kabinex, fresh_dir(), settings_text(emudir), signum)
+    nul_text = settings_text(emudir + b"\0old")
+    end_by_signal(x, args.kabinex, fresh_dir(nul_text), nul_text, signal.SIGTERM)
+    log("ok: a NUL byte in the unchanged emulator directory is written back as read")
+    end_with_modal_window(x, args.kabinex, fresh_dir(), settings_text(emudir))
+    end_with_a_game_running(x, args.kabinex, args.mave, os.path.join(root, "game"))
+    if not args.wm:
+        # An X server of its own, which goes away under the program.
+        end_with_x_server(args.kabinex, fresh_dir(), settings_text(emudir))
+
+
+def main():
+    return run_sessions(sessions, tools=["unzip"], prefix="kabinex-signals-")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,10 @@
 """A private X server (Xvfb) and the xdotool/xwininfo/import calls that drive and watch a program in it.
 
 Every wait is a poll with a generous cap; nothing here depends on how fast the machine is.
+run_sessions is the main() the end-to-end scripts share.
 """
+import argparse
+import contextlib
 import os
 import shutil
 import signal
@@ -265,3 +268,50 @@ def kill_group(proc):
         proc.wait(10)
     except subprocess.TimeoutExpired:
         pass
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def run_sessions(sessions, prefix, tools=(), paths=("--mave",), log=log):
+    """The main() of an end-to-end script. Reads --kabinex, the further program paths named in
+    paths (made absolute, all required), --wm and --keep; skips (SKIP) when an X tool, one of tools
+    or the window manager is not installed; else calls sessions(x, args, root) with a private X
+    server, under the window manager when --wm names one, and a temporary directory root. On a
+    failure the directory and a capture of the screen go to --keep; 1 then, 0 when all passed."""
+    parser = argparse.ArgumentParser()
+    for name in ("--kabinex", *paths):
+        parser.add_argument(name, required=True)
+    parser.add_argument("--wm", choices=["openbox"], help="run under this window manager")
+    parser.add_argument("--keep", help="keep the program directories and a screen capture here on failure")
+    args = parser.parse_args()
+    for name in ("--kabinex", *paths):
+        dest = name[2:].replace("-", "_")
+        setattr(args, dest, os.path.abspath(getattr(args, dest)))
+
+    needed = list(tools) + ([args.wm] if args.wm else [])
+    missing = missing_tools() + [tool for tool in needed if shutil.which(tool) is None]
+    if missing:
+        log(f"skipped: {', '.join(missing)} not installed (scripts/install-deps.sh installs them)")
+        return SKIP
+
+    root = tempfile.mkdtemp(prefix=prefix)
+    try:
+        with XServer() as x, contextlib.ExitStack() as desktop:
+            try:
+                if args.wm:
+                    desktop.enter_context(WindowManager(x))
+                sessions(x, args, root)
+            except (Failure, subprocess.TimeoutExpired) as failure:
+                log(f"FAILED: {failure}")
+                if args.keep:
+                    shutil.rmtree(args.keep, ignore_errors=True)
+                    shutil.copytree(root, args.keep, symlinks=True)
+                    x.save_png("root", os.path.join(args.keep, "screen.png"))
+                    log(f"program directories and screen kept in {args.keep}")
+                return 1
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    log("passed")
+    return 0
