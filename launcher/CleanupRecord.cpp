@@ -168,6 +168,11 @@ std::vector<std::string> CleanupRecordPaths()
     return paths;
 }
 
+std::string LaunchMark(const std::string& recordPath)
+{
+    return "KABINEX_LAUNCH=" + recordPath.substr(recordPath.rfind('/') + 1);
+}
+
 std::string SerializeCleanupRecord(const TCleanupRecord& record)
 {
     std::string text = std::string(Header) + '\n';
@@ -181,6 +186,8 @@ std::string SerializeCleanupRecord(const TCleanupRecord& record)
     text += ProcessLine("owner", record.owner);
     for (const TProcessIdentity& process : record.processes)
         text += ProcessLine("process", process);
+    if (!record.launchMark.empty())
+        text += "mark\t" + EscapeField(record.launchMark) + '\n';
     if (record.created)
         text += "extracted\n" + EntryLines("created", *record.created);
     return text + "end\n";
@@ -213,6 +220,8 @@ std::optional<TCleanupRecord> ParseCleanupRecord(const std::string& text)
                 record.owner = ParseProcess(fields);
             else if (tag == "process")
                 record.processes.push_back(ParseProcess(fields));
+            else if (tag == "mark" && fields.size() == 2)
+                record.launchMark = fields[1];
             else if (tag == "extracted" && !record.created)
                 record.created.emplace();
             else if (tag == "created" && record.created)

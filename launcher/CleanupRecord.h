@@ -26,6 +26,9 @@ struct TCleanupRecord {
     TProcessIdentity owner; // the Kabinex that made the record, or took it over
     // The extraction script while it runs; then the emulator, leading a session of its own.
     std::vector<TProcessIdentity> processes;
+    // The environment entry (NAME=VALUE) the emulator is started with, recorded before it starts:
+    // a Kabinex that ends before it has recorded the emulator leaves a way to find it.
+    std::string launchMark;
 
     std::string GameDir() const;
     bool Extracting() const { return !created.has_value(); }
@@ -39,6 +42,10 @@ struct TCleanupRecord {
 // "..", no NUL), a game directory that is the emulator directory's entry of the game's name, a
 // private directory of Kabinex's own naming, processes other than init.
 std::optional<std::string> RecordFault(const TCleanupRecord& record);
+
+// The environment entry an emulator recorded at recordPath is started with: unique, as the
+// record's file name is.
+std::string LaunchMark(const std::string& recordPath);
 
 // $XDG_STATE_HOME/kabinex, or ~/.local/state/kabinex when that is not set (or not absolute).
 std::string CleanupRecordDir();

@@ -24,7 +24,8 @@ std::string ExecutablePath(const std::string& fileName, const std::string& direc
 }
 
 std::unique_ptr<TChildProcess> ExecuteFile(const std::string& fileName, const std::vector<std::string>& parameters,
-                                           const std::string& directory, TShowState show, int* error)
+                                           const std::string& directory, TShowState show, int* error,
+                                           const std::vector<std::string>& environment)
 {
     const std::string path = ExecutablePath(fileName, directory);
     const auto streams = show == TShowState::Hidden ? platform::StandardStreams::Null
@@ -44,5 +45,5 @@ std::unique_ptr<TChildProcess> ExecuteFile(const std::string& fileName, const st
         argv = {path};
     }
     argv.insert(argv.end(), parameters.begin(), parameters.end());
-    return platform::StartDetached(program, argv, directory, streams, error);
+    return platform::StartDetached(program, argv, directory, streams, error, environment);
 }

@@ -140,7 +140,7 @@ void TGameLauncher::Launch(const TLaunchRequest& request)
     TBusyCursor busy;
     const std::string emulatorDir = platform::AbsolutePath(request.emulatorDir);
     TRecordedLaunch launch{{request.game, emulatorDir, platform::TSubdirectories(emulatorDir).EntryName(request.game), {},
-                        std::nullopt, TDirectoryState{}, TProcessIdentity::Self(), {}},
+                        std::nullopt, TDirectoryState{}, TProcessIdentity::Self(), {}, {}},
                        {}};
     const std::string gameDir = launch.record.GameDir();
     if (ExtractionUnderWayElsewhere(gameDir)) {
@@ -252,20 +252,28 @@ void TGameLauncher::BringIn(TRecordedLaunch& extraction)
 
 void TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch)
 {
-    const bool extracted = !launch.recordPath.empty();
+    if (launch.recordPath.empty())
+        launch.recordPath = NewCleanupRecordPath();
+    // Recorded before the start, so that a Kabinex ending before the emulator is recorded leaves
+    // the means to find it: the emulator and all it starts carry the mark in their environment.
+    launch.record.launchMark = LaunchMark(launch.recordPath);
+    try {
+        SaveCleanupRecord(launch.recordPath, launch.record);
+    } catch (const Exception& failure) {
+        launch.Finish();
+        Tell(Text(failure.what()));
+        return;
+    }
     const std::string program = platform::MatchEntryName(request.emulatorDir, "mave");
     int error = 0;
-    std::unique_ptr<TChildProcess> emulator =
-        ExecuteFile(program, request.emulatorArguments, request.emulatorDir, TShowState::Normal, &error);
+    std::unique_ptr<TChildProcess> emulator = ExecuteFile(program, request.emulatorArguments, request.emulatorDir,
+                                                          TShowState::Normal, &error, {launch.record.launchMark});
     if (!emulator) {
-        if (extracted)
-            runs_.StartFailed(std::move(launch));
+        runs_.StartFailed(std::move(launch));
         Tell(QStringLiteral("No se pudo iniciar el emulador %1: %2.")
                  .arg(Text(ExecutablePath(program, request.emulatorDir)), StartFailureReason(error)));
         return;
     }
-    if (!extracted)
-        launch.recordPath = NewCleanupRecordPath();
     launch.record.processes = {TProcessIdentity::Of(emulator->Pid())};
     try {
         SaveCleanupRecord(launch.recordPath, launch.record);

@@ -4,6 +4,7 @@
 #include "ProcessIdentity.h"
 #include "SysUtils.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -167,7 +168,13 @@ void TRunTracker::Adopt(TCleanupRecord record, const std::string& path)
         return;
     }
     const std::string gameDir = record.GameDir();
-    const std::vector<TProcessIdentity> emulators = record.processes;
+    std::vector<TProcessIdentity> emulators = record.processes;
+    // An emulator its Kabinex did not live to record is found by the mark it was started with.
+    if (!record.launchMark.empty())
+        for (const TProcessIdentity& session : SessionsMarked(record.launchMark))
+            if (std::find(emulators.begin(), emulators.end(), session) == emulators.end())
+                emulators.push_back(session);
+    record.processes = emulators;
     record.owner = TProcessIdentity::Self();
     try {
         SaveCleanupRecord(path, record);

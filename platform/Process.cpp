@@ -2,10 +2,12 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -146,8 +148,31 @@ void ChildProcess::PidfdReadable()
     emit Finished(status_); // last: a receiver may delete this object
 }
 
+namespace {
+
+// environ with each NAME=VALUE of extra in place of any entry of that NAME.
+std::vector<char*> EnvironmentWith(const std::vector<std::string>& extra)
+{
+    std::vector<char*> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const std::string_view name = text.substr(0, text.find('=') + 1);
+        const bool replaced = std::any_of(extra.begin(), extra.end(),
+                                          [&](const std::string& e) { return e.starts_with(name); });
+        if (!replaced)
+            entries.push_back(*entry);
+    }
+    for (const std::string& entry : extra)
+        entries.push_back(const_cast<char*>(entry.c_str()));
+    entries.push_back(nullptr);
+    return entries;
+}
+
+} // namespace
+
 std::unique_ptr<ChildProcess> StartDetached(const std::string& path, const std::vector<std::string>& argv,
-                                            const std::string& directory, StandardStreams streams, int* error)
+                                            const std::string& directory, StandardStreams streams, int* error,
+                                            const std::vector<std::string>& extraEnvironment)
 {
     const auto fail = [error](int code) {
         if (error)
@@ -166,8 +191,9 @@ std::unique_ptr<ChildProcess> StartDetached(const std::string& path, const std::
     // glibc's posix_spawn waits until the exec has happened and returns its error, so a missing
     // or non-executable file is reported here, not as an exit status.
     pid_t pid = 0;
+    std::vector<char*> environment = EnvironmentWith(extraEnvironment);
     if (const int rc = posix_spawn(&pid, path.c_str(), &settings.actions, &settings.attributes,
-                                   arguments.data(), environ);
+                                   arguments.data(), environment.data());
         rc != 0)
         return fail(rc);
 

@@ -55,9 +55,11 @@ enum class StandardStreams {
 // directory (the launcher's own when empty), in a session of its own with no terminal, default
 // signal handling and no descriptors but the three standard ones. Returns nullptr and sets
 // *error to the system's error number when it cannot be started (the executable missing or not
-// executable, the directory missing).
+// executable, the directory missing). The process gets the launcher's environment with the
+// NAME=VALUE entries of extraEnvironment put in.
 std::unique_ptr<ChildProcess> StartDetached(const std::string& path, const std::vector<std::string>& argv,
                                             const std::string& directory, StandardStreams streams,
-                                            int* error = nullptr);
+                                            int* error = nullptr,
+                                            const std::vector<std::string>& extraEnvironment = {});
 
 } // namespace platform

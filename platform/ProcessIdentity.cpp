@@ -3,10 +3,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -135,6 +137,44 @@ bool SessionHasLiveProcesses(const TProcessIdentity& leader)
     return AnyProcess([&leader](const TStat& stat) {
         return stat.session == leader.pid && stat.startTicks >= leader.startTicks;
     });
+}
+
+namespace {
+
+bool EnvironmentHolds(pid_t pid, const std::string& entry)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    for (std::string text; std::getline(in, text, '\0');)
+        if (text == entry)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::vector<TProcessIdentity> SessionsMarked(const std::string& entry)
+{
+    std::map<pid_t, std::uint64_t> earliest; // session: the earliest start of a marked process
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return {};
+    while (const dirent* dirEntry = ::readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(dirEntry->d_name));
+        TStat stat;
+        if (pid <= 1 || !ReadStat(pid, stat) || !IsLive(stat) || stat.session <= 1 || !EnvironmentHolds(pid, entry))
+            continue;
+        auto [at, isNew] = earliest.try_emplace(stat.session, stat.startTicks);
+        if (!isNew)
+            at->second = std::min(at->second, stat.startTicks);
+    }
+    ::closedir(proc);
+    std::vector<TProcessIdentity> sessions;
+    for (const auto& [session, startTicks] : earliest) {
+        TStat leader;
+        const bool leads = ReadStat(session, leader) && leader.session == session;
+        sessions.push_back({session, leads ? leader.startTicks : startTicks, BootId()});
+    }
+    return sessions;
 }
 
 std::vector<std::string> CommandLineOf(pid_t pid)

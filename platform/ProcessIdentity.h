@@ -37,6 +37,12 @@ bool GroupHasLiveProcesses(pid_t group);
 // it did: a program that forks and exits leaves its children there, and they count as it.
 bool SessionHasLiveProcesses(const TProcessIdentity& leader);
 
+// The sessions holding a live process whose environment has the entry (NAME=VALUE): a program
+// started with a mark in its environment, and everything it started, carry it. Each is named by
+// its leader as SessionHasLiveProcesses takes it; a leader that has ended by the earliest start
+// of the marked processes.
+std::vector<TProcessIdentity> SessionsMarked(const std::string& entry);
+
 // The arguments the process was started with; empty when it is gone or not readable.
 std::vector<std::string> CommandLineOf(pid_t pid);
 // The process group of a live process; 0 when there is none.

@@ -155,6 +155,32 @@ TEST_F(RecoveryTest, KilledDuringARunTheNextStartCleansUpWhenTheGameEnds)
     kabinex.waitForFinished();
 }
 
+// Killed between the emulator's start and its entry in the record: the mark the emulator was
+// started with finds it.
+TEST_F(RecoveryTest, AGameStartedButNotYetRecordedIsFoundByItsMark)
+{
+    WriteSettings("ninja=Ninja\n");
+    LaunchAndKill(emu + "/ninja/ninja.sta");
+    std::optional<TCleanupRecord> record = OnlyRecord();
+    ASSERT_TRUE(record && record->created);
+    ASSERT_FALSE(record->launchMark.empty());
+    record->processes.clear(); // the record as it stands before the emulator is entered
+    SaveCleanupRecord(RecordFiles()[0], *record);
+
+    QProcess kabinex;
+    StartKabinex(kabinex);
+    ASSERT_TRUE(RecordsBecome([&](const auto&) {
+        const std::optional<TCleanupRecord> taken = OnlyRecord();
+        return taken && taken->owner.pid == kabinex.processId();
+    }));
+    EXPECT_EQ(Entries("ninja").size(), 6u) << "nothing goes while the game runs";
+    root.Write("game-over", "");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+    kabinex.kill();
+    kabinex.waitForFinished();
+}
+
 TEST_F(RecoveryTest, GameThatEndedMeanwhileIsCleanedUpAtOnce)
 {
     WriteSettings("ninja=Ninja\n");
