@@ -81,18 +81,9 @@ bool SettingsAreWindows1252(const std::string& fileName)
     return !CodePoints(bytes).has_value();
 }
 
-std::string AsciiLower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 bool EndsWithZip(std::string_view name)
 {
-    return name.size() >= 4 && AsciiLower(name.substr(name.size() - 4)) == ".zip";
+    return platform::AsciiLowerCase(name).ends_with(".zip");
 }
 
 bool IsBlank(char c)
@@ -152,7 +143,7 @@ public:
         : windows1252_(SettingsAreWindows1252(settings.FileName()))
     {
         for (const std::string& key : settings.ReadSection("games"))
-            known_.insert(AsciiLower(key));
+            known_.insert(platform::AsciiLowerCase(key));
         if (gameList)
             for (const TGameEntry& entry : *gameList)
                 descriptions_.emplace(platform::FoldedName(entry.name), &entry);
@@ -171,7 +162,7 @@ public:
             result_.skipped.push_back(name);
             return;
         }
-        if (!known_.insert(AsciiLower(name)).second)
+        if (!known_.insert(platform::AsciiLowerCase(name)).second)
             return;
         const TGameEntry* listed = Listed(name);
         const bool usable = listed && UsableDescription(listed->description);

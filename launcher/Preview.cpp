@@ -80,18 +80,6 @@ private:
     std::shared_ptr<const platform::TDirectoryIndex> index_;
 };
 
-bool EndsWithIgnoringCase(const std::string& text, std::string_view ending)
-{
-    if (text.size() < ending.size())
-        return false;
-    for (std::size_t i = 0; i < ending.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[text.size() - ending.size() + i]);
-        if (std::tolower(c) != ending[i])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 // The fixed directories are looked up in kept listings: the emulator directory may hold thousands
@@ -125,7 +113,7 @@ std::string ScreenshotPath(const std::string& programDir, const std::string& emu
 
 bool IsGifFile(const std::string& path)
 {
-    return EndsWithIgnoringCase(path, ".gif");
+    return platform::AsciiLowerCase(path).ends_with(".gif");
 }
 
 QImage LoadFitted(const std::string& path, QSize box)

@@ -128,17 +128,21 @@ int CountDirectoryEntries(const std::string& dir, int limit)
     return count;
 }
 
+std::string AsciiLowerCase(std::string_view text)
+{
+    std::string lowered(text);
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return lowered;
+}
+
 std::string FoldedName(std::string_view name)
 {
     const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (!ascii && QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8())
         return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toCaseFolded().toStdString();
-    // Bytes that are no text match only themselves.
-    std::string folded(name);
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return folded;
+    return AsciiLowerCase(name); // bytes that are no text match only themselves
 }
 
 TDirectoryIndex::TDirectoryIndex(const std::string& dir)

@@ -26,6 +26,9 @@ std::string AbsolutePath(const std::string& path);
 // the directory cannot be listed.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
 
+// text with its ASCII capitals lowered, every other byte as it stands.
+std::string AsciiLowerCase(std::string_view text);
+
 // The key under which names match without regard to letter case: ASCII letters lowered, any
 // other text case-folded (so "NINJA.ZIP", "ninja.zip" and "Ninja.Zip" share one key).
 std::string FoldedName(std::string_view name);
