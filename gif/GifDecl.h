@@ -1,12 +1,11 @@
-// Declarations shared by the GIF reader and decoder: the GIF exception, the block structures as
-// stored in the file, the extension record and the byte buffer that holds an image's sub-blocks.
+// Declarations shared by the GIF reader and decoder: the GIF exception, the codes that open the
+// blocks of a GIF stream, the block structures as stored in the file, the extension record and the
+// error for image data that ends too early.
 #pragma once
 
 #include "SysUtils.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +26,16 @@ public:
 #endif
 constexpr std::int64_t MaxImagePixels = KABINEX_GIF_MAX_IMAGE_PIXELS;
 constexpr std::int64_t MaxFilePixels = 4 * MaxImagePixels;
+
+// The byte that opens each block of the stream after the colour table, and the label byte that
+// follows an extension introducer.
+constexpr std::uint8_t GifExtensionIntroducer = 0x21;
+constexpr std::uint8_t GifImageSeparator = 0x2C;
+constexpr std::uint8_t GifTrailer = 0x3B;
+constexpr std::uint8_t GraphicControlLabel = 0xF9;
+constexpr std::uint8_t CommentLabel = 0xFE;
+constexpr std::uint8_t PlainTextLabel = 0x01;
+constexpr std::uint8_t ApplicationLabel = 0xFF;
 
 // An ordered list of byte strings, each held byte for byte.
 using TByteStrings = std::vector<std::string>;
@@ -99,62 +108,6 @@ public:
 
 using TExtensionList = std::vector<std::unique_ptr<TExtension>>;
 
+// The string list's index error, with the 0-based index: the error of image data that ends
+// before it should, naming the number of its sub-blocks.
 [[noreturn]] void RaiseListIndexError(std::int64_t index);
-
-// The data sub-blocks of one image, kept as one contiguous run of bytes with the length of each
-// block, and a sequential reader over all their bytes. Blocks are never empty.
-class TByteBuffer {
-public:
-    TByteBuffer() = default;
-    TByteBuffer(const TByteBuffer&) = delete;
-    TByteBuffer& operator=(const TByteBuffer&) = delete;
-
-    void AddBlock(const std::string& block)
-    {
-        std::memcpy(AppendBlock(static_cast<std::uint8_t>(block.size())), block.data(), block.size());
-    }
-    // Room for a block of `length` bytes at the end, to be filled by the caller.
-    std::uint8_t* AppendBlock(std::uint8_t length);
-    // Makes room for `bytes` more bytes at once (false when refused); memory that is never filled
-    // is never touched.
-    bool Reserve(std::size_t bytes);
-
-    // Copy of block n, counted from 1.
-    std::string GetBlock(std::int32_t n) const;
-    std::int32_t BlockCount() const { return static_cast<std::int32_t>(BlockLengths.size()); }
-    const std::uint8_t* Bytes() const { return Data.get(); }
-
-    void Rewind()
-    {
-        if (BlockLengths.empty())
-            RaiseListIndexError(0);
-        BlockIndex = 1;
-        Position = 1;
-        BlockStart = 0;
-    }
-
-    std::uint8_t NextByte()
-    {
-        if (Position > BlockLengths[static_cast<std::size_t>(BlockIndex) - 1]) {
-            if (static_cast<std::size_t>(BlockIndex) >= BlockLengths.size())
-                RaiseListIndexError(BlockIndex);
-            BlockStart += BlockLengths[static_cast<std::size_t>(BlockIndex) - 1];
-            ++BlockIndex;
-            Position = 1;
-        }
-        return Data.get()[BlockStart + static_cast<std::size_t>(Position++) - 1];
-    }
-
-    std::int32_t TotalSize = 0;
-    std::int32_t BlockIndex = 0; // 1-based block the reader is in
-    std::int32_t Position = 0;   // 1-based position of the next byte in that block
-
-private:
-    struct TFreeBytes {
-        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
-    };
-    std::unique_ptr<std::uint8_t, TFreeBytes> Data;
-    std::size_t Capacity = 0;
-    std::vector<std::uint8_t> BlockLengths;
-    std::size_t BlockStart = 0; // offset of the reader's block in Data
-};

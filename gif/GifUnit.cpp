@@ -100,18 +100,18 @@ void ReadExtensionBody(std::FILE* file, TExtension& extension, std::uint8_t labe
 {
     std::uint8_t b[13];
     switch (label) {
-    case 0xF9:
+    case GraphicControlLabel:
         ReadExact(file, b, 6);
         extension.ExtensionType = etGraphicControl;
         extension.GraphicControlExt = {b[0], b[1], Word(b + 2), b[4], b[5]};
         break;
-    case 0x01:
+    case PlainTextLabel:
         ReadExact(file, b, 13);
         extension.ExtensionType = etPlainText;
         extension.PlainTextExt = {b[0], Word(b + 1), Word(b + 3), Word(b + 5), Word(b + 7), b[9], b[10], b[11], b[12]};
         extension.PlainTextData = ReadDataSubBlocks(file);
         break;
-    case 0xFF:
+    case ApplicationLabel:
         ReadExact(file, b, 12);
         extension.ExtensionType = etApplication;
         extension.ApplicationExt.BlockSize = b[0];
@@ -119,7 +119,7 @@ void ReadExtensionBody(std::FILE* file, TExtension& extension, std::uint8_t labe
         std::memcpy(extension.ApplicationExt.AuthenticationCode, b + 9, 3);
         extension.ApplicationData = ReadDataSubBlocks(file);
         break;
-    case 0xFE:
+    case CommentLabel:
         extension.ExtensionType = etComment;
         extension.CommentData = ReadDataSubBlocks(file);
         break;
@@ -244,7 +244,6 @@ std::unique_ptr<TByteStrings> ReadDataSubBlocks(std::FILE* file)
 
 TGifSubImage::TGifSubImage(std::uint16_t colorCount, TGifFile* owner)
     : GifFile(owner),
-      CompressedData(std::make_unique<TByteBuffer>()),
       Extensions(std::make_unique<TExtensionList>()),
       Pixels(std::make_unique<TByteArray2D>(0, 0))
 {
@@ -376,9 +375,9 @@ void TGifFile::ReadContents(std::FILE* file, const std::function<bool()>& supers
     ReadGlobalColorTable(file);
     std::uint8_t blockCode = ReadByte(file);
     std::int64_t pixelsLeft = MaxFilePixels;
-    while (blockCode != 0x3B) {
+    while (blockCode != GifTrailer) {
         std::unique_ptr<TExtensionList> extensions = ReadExtensions(file, blockCode);
-        if (blockCode == 0x2C) {
+        if (blockCode == GifImageSeparator) {
             auto image = std::make_unique<TGifSubImage>(static_cast<std::uint16_t>(GlobalColorTable.Count), this);
             image->Extensions = std::move(extensions);
             image->ReadImage(file, pixelsLeft);
@@ -387,7 +386,7 @@ void TGifFile::ReadContents(std::FILE* file, const std::function<bool()>& supers
             if (superseded())
                 return;
             blockCode = ReadByte(file);
-        } else if (blockCode != 0x3B) {
+        } else if (blockCode != GifTrailer) {
             throw EGifException("Unrecognized block code.\r\nCode = $" + HexByte(blockCode));
         }
     }
@@ -421,7 +420,7 @@ void TGifFile::ReadGlobalColorTable(std::FILE* file)
 std::unique_ptr<TExtensionList> TGifFile::ReadExtensions(std::FILE* file, std::uint8_t& blockCode)
 {
     auto extensions = std::make_unique<TExtensionList>();
-    while (blockCode == 0x21) {
+    while (blockCode == GifExtensionIntroducer) {
         extensions->push_back(std::make_unique<TExtension>());
         const std::uint8_t label = ReadByte(file);
         ReadExtensionBody(file, *extensions->back(), label);

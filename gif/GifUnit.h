@@ -1,5 +1,6 @@
 // The GIF file model, its block reader and LZW decoder, and the conversion of the first image
-// into an 8-bit bitmap file.
+// into an 8-bit bitmap file. An image's compressed data is not kept in the model: the decoder
+// takes it from a TCompressedSource, which the reader feeds straight from the file's sub-blocks.
 #pragma once
 
 #include "ColorTbl.h"
@@ -47,16 +48,14 @@ public:
     // Refuses an image over MaxImagePixels, or over what the file may still hold, before its
     // pixel matrix is allocated.
     void ReadImage(std::FILE* file, std::int64_t filePixelsLeft = MaxFilePixels);
-    // Decodes CompressedData into Pixels.
-    void Decompress();
-    // Decodes the bytes of `source` into Pixels.
+    // Decodes the bytes of `source` into Pixels; a MinCodeSize outside 2 to 9 is refused before
+    // any byte is read.
     void Decompress(TCompressedSource& source);
     void EncodeImageFlags();
     void DecodeImageFlags();
 
     TGifFile* GifFile;
     std::uint8_t MinCodeSize = 0;
-    std::unique_ptr<TByteBuffer> CompressedData;
     TImageDescriptor ImageDescriptor;
     bool Interlaced = false;
     bool HasLocalColorTable = false;
@@ -69,7 +68,6 @@ private:
     void ReadImageDescriptor(std::FILE* file);
     void ReadLocalColorTable(std::FILE* file);
     void ReadImageData(std::FILE* file);
-    void CheckMinCodeSize() const;
 };
 
 using TSubImageList = std::vector<std::unique_ptr<TGifSubImage>>;

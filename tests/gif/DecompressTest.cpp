@@ -9,6 +9,7 @@ using giftest::AllPixels;
 using giftest::ImageForDecoding;
 using giftest::LiteralStream;
 using giftest::TCodePacker;
+using giftest::TImageForDecoding;
 using testing::ElementsAre;
 
 namespace {
@@ -18,7 +19,7 @@ constexpr unsigned Clear2 = 4;
 constexpr unsigned End2 = 5;
 
 template <typename E>
-std::string DecodeError(TGifSubImage& image)
+std::string DecodeError(TImageForDecoding& image)
 {
     try {
         image.Decompress();
@@ -30,8 +31,8 @@ std::string DecodeError(TGifSubImage& image)
 
 class Decoder : public testing::Test {
 protected:
-    std::unique_ptr<TGifSubImage> Image(std::uint16_t width, std::uint16_t height, const TCodePacker& codes,
-                                        std::uint8_t minCodeSize = 2, bool interlaced = false)
+    std::unique_ptr<TImageForDecoding> Image(std::uint16_t width, std::uint16_t height, const TCodePacker& codes,
+                                             std::uint8_t minCodeSize = 2, bool interlaced = false)
     {
         return ImageForDecoding(gif, width, height, minCodeSize, codes.Bytes(), interlaced);
     }
@@ -203,7 +204,7 @@ TEST_F(Decoder, DataAfterTheEndCodeIsIgnored)
 {
     std::string data = TCodePacker().Put(Clear2, 3).Put(3, 3).Put(End2, 3).Put(7, 3).Put(7, 3).Bytes();
     auto image = ImageForDecoding(gif, 1, 1, 2, data);
-    image->CompressedData->AddBlock(std::string(10, '\xFF'));
+    image->CompressedData.AddBlock(std::string(10, '\xFF'));
     image->Decompress();
     EXPECT_THAT(AllPixels(*image), ElementsAre(3));
 }
@@ -225,7 +226,7 @@ TEST_F(Decoder, DataEndingWithoutEndCodeAfterTheLastPixelEndsTheImage)
     for (const bool interlaced : {false, true}) {
         const std::string data = TCodePacker().Put(Clear2, 3).Put(1, 3).Put(2, 3).Put(3, 3).Put(0, 3).Bytes();
         auto image = ImageForDecoding(gif, 2, 2, 2, data.substr(0, 1), interlaced);
-        image->CompressedData->AddBlock(data.substr(1));
+        image->CompressedData.AddBlock(data.substr(1));
         image->Decompress();
         EXPECT_THAT(AllPixels(*image), ElementsAre(1, 2, 3, 0)) << interlaced;
     }

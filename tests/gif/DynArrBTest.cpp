@@ -1,6 +1,5 @@
 // The byte containers: bounds checks, their order, their messages, and zero-filled memory.
 #include "DynArrB.h"
-#include "GifDecl.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -126,25 +125,4 @@ TEST(ByteArray2D, SetRowChecksTheRowBeforeTheLengthAndChangesNothingOnFailure)
     }
     for (int c = 1; c <= 3; ++c)
         EXPECT_EQ(matrix.GetItem(c, 1), 0);
-}
-
-TEST(ByteBuffer, ReadsAllBlocksAsOneStreamAndFailsPastTheEnd)
-{
-    TByteBuffer buffer;
-    EXPECT_EQ(MessageOf<EStringListError>([&] { buffer.Rewind(); }),
-              "Der Index der Liste überschreitet das Maximum (0)");
-    buffer.AddBlock(std::string("\x01\x02", 2));
-    buffer.AddBlock(std::string("\xFF", 1));
-    EXPECT_EQ(buffer.TotalSize, 3);
-    buffer.Rewind();
-    EXPECT_EQ(buffer.NextByte(), 1);
-    EXPECT_EQ(buffer.NextByte(), 2);
-    EXPECT_EQ(buffer.NextByte(), 0xFF);
-    EXPECT_EQ(MessageOf<EStringListError>([&] { buffer.NextByte(); }),
-              "Der Index der Liste überschreitet das Maximum (2)");
-    EXPECT_EQ(buffer.GetBlock(1), std::string("\x01\x02", 2));
-    EXPECT_EQ(MessageOf<EStringListError>([&] { buffer.GetBlock(0); }),
-              "Der Index der Liste überschreitet das Maximum (-1)");
-    buffer.Rewind(); // restarts at the first byte
-    EXPECT_EQ(buffer.NextByte(), 1);
 }

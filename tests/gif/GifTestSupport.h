@@ -1,7 +1,8 @@
 // Helpers of the GIF tests: an LZW code packer, a byte-by-byte GIF builder, temporary files and
-// a sub-image set up for decoding alone.
+// a sub-image set up for decoding alone (ByteBuffer.h).
 #pragma once
 
+#include "ByteBuffer.h"
 #include "GifUnit.h"
 
 #include <cstdint>
@@ -107,7 +108,7 @@ public:
     }
     TGifBuilder& ImageDescriptor(std::uint16_t width, std::uint16_t height, std::uint8_t flags = 0)
     {
-        return Byte(0x2C).Word(0).Word(0).Word(width).Word(height).Byte(flags);
+        return Byte(GifImageSeparator).Word(0).Word(0).Word(width).Word(height).Byte(flags);
     }
     TGifBuilder& ImageData(const std::vector<std::uint8_t>& pixels, int minCodeSize)
     {
@@ -121,12 +122,12 @@ public:
             pixels[i] = static_cast<std::uint8_t>((i + seed) % colors);
         return ImageDescriptor(width, height).ImageData(pixels, minCodeSize);
     }
-    TGifBuilder& Comment(const std::string& text) { return Byte(0x21).Byte(0xFE).Raw(SubBlocks(text)); }
+    TGifBuilder& Comment(const std::string& text) { return Byte(GifExtensionIntroducer).Byte(CommentLabel).Raw(SubBlocks(text)); }
     TGifBuilder& GraphicControl(std::uint8_t blockSize = 4, std::uint8_t transparent = 0)
     {
-        return Byte(0x21).Byte(0xF9).Byte(blockSize).Byte(1).Word(10).Byte(transparent).Byte(0);
+        return Byte(GifExtensionIntroducer).Byte(GraphicControlLabel).Byte(blockSize).Byte(1).Word(10).Byte(transparent).Byte(0);
     }
-    TGifBuilder& Trailer() { return Byte(0x3B); }
+    TGifBuilder& Trailer() { return Byte(GifTrailer); }
     const std::string& Bytes() const { return bytes_; }
 
 private:
@@ -162,18 +163,18 @@ inline std::string WriteTempFile(const std::string& name, const std::string& byt
 
 // A sub-image of the given size holding code stream `data` (split into sub-blocks), ready for
 // Decompress.
-inline std::unique_ptr<TGifSubImage> ImageForDecoding(TGifFile& owner, std::uint16_t width, std::uint16_t height,
-                                                      std::uint8_t minCodeSize, const std::string& data,
-                                                      bool interlaced = false)
+inline std::unique_ptr<TImageForDecoding> ImageForDecoding(TGifFile& owner, std::uint16_t width, std::uint16_t height,
+                                                           std::uint8_t minCodeSize, const std::string& data,
+                                                           bool interlaced = false)
 {
-    auto image = std::make_unique<TGifSubImage>(256, &owner);
+    auto image = std::make_unique<TImageForDecoding>(256, &owner);
     image->ImageDescriptor.ImageWidth = width;
     image->ImageDescriptor.ImageHeight = height;
     image->Interlaced = interlaced;
     image->MinCodeSize = minCodeSize;
     image->Pixels = std::make_unique<TByteArray2D>(width, height);
     for (std::size_t at = 0; at < data.size(); at += 255)
-        image->CompressedData->AddBlock(data.substr(at, 255));
+        image->CompressedData.AddBlock(data.substr(at, 255));
     return image;
 }
 
