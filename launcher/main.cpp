@@ -15,9 +15,15 @@
 #include <csignal>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 int main(int argc, char** argv)
 {
+    // KABINEX_VERSION is the project's version, passed by the build.
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "Kabinex " KABINEX_VERSION "\n";
+        return std::cout.flush() ? 0 : 1;
+    }
     if (const auto status = addgames::RunCommandLine(argc, argv, std::cout, std::cerr))
         return *status; // --add-games, --help: no window
     // A file-size limit reached while writing the settings fails that write (the file stays as it

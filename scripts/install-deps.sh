@@ -12,6 +12,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils openbox
   gifsicle python3-pil ffmpeg giflib-tools
   libxtst-dev libxcb1-dev
+  dpkg-dev lintian appstream desktop-file-utils man-db  # the Debian package and its checks
 )
 
 missing=()
