@@ -17,9 +17,8 @@
 //       build-bench/peer_launcher build-bench/peer_launcher --view build-bench/peer_launcher --empty [-r RUNS] [N ...]
 // A word starting with "--" is an argument of the program before it. Further programs (an older
 // kabinex, say) join the alternation.
+#include "BenchDisplay.h"
 #include "Median.h"
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 
 #include <algorithm>
 #include <cctype>
@@ -96,22 +95,10 @@ struct RunResult {
 
 class Bench {
 public:
-    Bench() : display_(XOpenDisplay(nullptr))
-    {
-        if (!display_) {
-            std::fprintf(stderr, "no X display: run under Xvfb (xvfb-run -a ...)\n");
-            std::exit(2);
-        }
-        root_ = DefaultRootWindow(display_);
-        XSelectInput(display_, root_, SubstructureNotifyMask);
-        XSync(display_, False);
-    }
-    ~Bench() { XCloseDisplay(display_); }
-
     RunResult Run(const std::vector<std::string>& program, const fs::path& dir, const std::string& ini)
     {
         WriteFile(dir / "kabinex.ini", ini);
-        DrainEvents();
+        display_.Drain();
         int marks[2];
         if (pipe2(marks, O_CLOEXEC) != 0)
             std::exit(3);
@@ -119,18 +106,19 @@ public:
         const Clock::time_point start = Clock::now();
         const pid_t pid = Spawn(program, dir, marks[1]);
         close(marks[1]);
-        const Window window = WaitForMappedWindow();
+        const Window window = display_.WaitForMappedWindow();
         const Clock::time_point mapped = Clock::now();
         result.startMs = Milliseconds(start, mapped);
         result.marksMs = Milliseconds(start, MarksFinal(marks[0], mapped, mapped + std::chrono::milliseconds(3000)));
 
         // Let the first activation (screenshot, button) finish before acting like a user.
         std::this_thread::sleep_until(std::max(Clock::now(), mapped + std::chrono::milliseconds(800)));
-        ClickFirstOption(window);
+        // The first check box of the options group, on its box.
+        display_.Click(window, 264 + 16 + 6, 224 + 24 + 8);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
         const Clock::time_point escape = Clock::now();
-        PressEscape();
+        display_.PressKey("Escape");
         int status = 0;
         rusage usage {};
         wait4(pid, &status, 0, &usage);
@@ -154,12 +142,7 @@ private:
             // The write end stays open across exec; the read end closes.
             const int fd = dup(marksFd);
             setenv("KABINEX_MARKS_FINAL_FD", std::to_string(fd).c_str(), 1);
-            std::vector<char*> argv;
-            for (const std::string& word : program)
-                argv.push_back(const_cast<char*>(word.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
+            ExecProgram(program);
         }
         return pid;
     }
@@ -176,47 +159,7 @@ private:
         return mapped;
     }
 
-    void DrainEvents()
-    {
-        XSync(display_, False);
-        XEvent event;
-        while (XPending(display_))
-            XNextEvent(display_, &event);
-    }
-
-    Window WaitForMappedWindow()
-    {
-        for (;;) {
-            XEvent event;
-            XNextEvent(display_, &event);
-            if (event.type == MapNotify && !event.xmap.override_redirect)
-                return event.xmap.window;
-        }
-    }
-
-    void ClickFirstOption(Window window)
-    {
-        int x = 0;
-        int y = 0;
-        Window child = 0;
-        XTranslateCoordinates(display_, window, root_, 0, 0, &x, &y, &child);
-        // The first check box of the options group, on its box.
-        XTestFakeMotionEvent(display_, DefaultScreen(display_), x + 264 + 16 + 6, y + 224 + 24 + 8, 0);
-        XTestFakeButtonEvent(display_, 1, True, 0);
-        XTestFakeButtonEvent(display_, 1, False, 0);
-        XSync(display_, False);
-    }
-
-    void PressEscape()
-    {
-        const unsigned int escape = XKeysymToKeycode(display_, XStringToKeysym("Escape"));
-        XTestFakeKeyEvent(display_, escape, True, 0);
-        XTestFakeKeyEvent(display_, escape, False, 0);
-        XSync(display_, False);
-    }
-
-    Display* display_;
-    Window root_;
+    BenchDisplay display_;
 };
 
 struct Series {

@@ -12,7 +12,9 @@ namespace {
 
 constexpr int GroupEndPolls = 100;
 constexpr int GroupEndPollMilliseconds = 20;
-constexpr int RetryMilliseconds = 500;
+// A burst of record changes (a launch writes several) is looked at once.
+constexpr int RetrySoonMilliseconds = 100;
+constexpr int FallbackRetryMilliseconds = 60000;
 
 // The extraction script a Kabinex started for this record: the shell running the record's
 // EMUDIR/lockfile.bat, leading its own group. Nothing else is ever signalled.
@@ -73,18 +75,20 @@ bool UnderWay(const TCleanupRecord& record)
     return !record.staging.empty() && (record.Extracting() || record.processes.empty()) && record.owner.IsRunning();
 }
 
-// Whether another Kabinex's emulator runs on gameDir, or another Kabinex extracts there.
-bool UsedElsewhere(const std::string& gameDir)
+// What keeps a clean-up of gameDir from running now: another Kabinex's emulator on gameDir, or
+// another Kabinex extracting there. Nothing when the directory is free.
+std::vector<THoldingProcess> HoldersOn(const std::string& gameDir)
 {
+    std::vector<THoldingProcess> holders;
     for (const TCleanupRecord& record : OthersRecordsOn(gameDir)) {
         if (UnderWay(record))
-            return true;
+            holders.push_back({record.owner, TWatchScope::Process});
         if (!record.Extracting())
             for (const TProcessIdentity& emulator : record.processes)
                 if (GameRuns(emulator))
-                    return true;
+                    holders.push_back({emulator, TWatchScope::Session});
     }
-    return false;
+    return holders;
 }
 
 } // namespace
@@ -105,8 +109,12 @@ void TRecordedLaunch::Finish() const
 
 TRunTracker::TRunTracker()
 {
-    retry_.setInterval(RetryMilliseconds);
-    connect(&retry_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
+    retrySoon_.setSingleShot(true);
+    retrySoon_.setInterval(RetrySoonMilliseconds);
+    connect(&retrySoon_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
+    connect(&records_, &QFileSystemWatcher::directoryChanged, &retrySoon_, qOverload<>(&QTimer::start));
+    fallback_.setInterval(FallbackRetryMilliseconds);
+    connect(&fallback_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
 }
 
 void TRunTracker::Started(std::unique_ptr<TChildProcess> emulator, TRecordedLaunch launch)
@@ -229,8 +237,8 @@ void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
         games_.erase(found);
         return;
     }
-    if (UsedElsewhere(gameDir)) {
-        retry_.start();
+    if (const std::vector<THoldingProcess> holders = HoldersOn(gameDir); !holders.empty()) {
+        HoldBack(holders);
         return;
     }
     const std::vector<TRecordedLaunch> finishing = std::move(pending);
@@ -243,18 +251,39 @@ void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
         ResumeRecorded();
 }
 
+void TRunTracker::HoldBack(const std::vector<THoldingProcess>& holders)
+{
+    for (const THoldingProcess& holder : holders) {
+        const bool watched = std::any_of(holders_.begin(), holders_.end(),
+                                         [&holder](const auto& entry) { return entry.first == holder; });
+        if (watched)
+            continue;
+        auto watch = std::make_unique<TProcessWatch>(holder.process, holder.scope);
+        connect(watch.get(), &TProcessWatch::Ended, &retrySoon_, qOverload<>(&QTimer::start));
+        holders_.emplace_back(holder, std::move(watch));
+    }
+    // A record written, replaced or removed may free the directory: an extraction elsewhere has
+    // brought its files in, its Kabinex has cleaned up.
+    if (records_.directories().isEmpty())
+        records_.addPath(QString::fromStdString(CleanupRecordDir()));
+    if (!fallback_.isActive())
+        fallback_.start();
+}
+
 void TRunTracker::RetryDeferred()
 {
+    holders_.clear(); // each clean-up still held back names its holders again
     std::vector<std::string> deferred;
     for (const auto& [gameDir, runs] : games_)
         if (runs.processes.empty() && !runs.pending.empty())
             deferred.push_back(gameDir);
-    if (deferred.empty()) {
-        retry_.stop();
-        return;
-    }
     for (const std::string& gameDir : deferred)
         CleanUpIfIdle(gameDir);
+    if (holders_.empty()) {
+        if (!records_.directories().isEmpty())
+            records_.removePaths(records_.directories());
+        fallback_.stop();
+    }
 }
 
 int TRunTracker::Running(const std::string& gameDir) const

@@ -7,6 +7,7 @@
 #include "CleanupRecord.h"
 #include "FmxUtils.h"
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <map>
@@ -27,6 +28,14 @@ struct TRecordedLaunch {
 // Whether a Kabinex other than this one is extracting into gameDir, or moving what it extracted
 // there, so that a launch now would find half the files.
 bool ExtractionUnderWayElsewhere(const std::string& gameDir);
+
+// A process that holds a clean-up back: another Kabinex's game (all of its session), or another
+// Kabinex extracting into the directory (the Kabinex itself).
+struct THoldingProcess {
+    TProcessIdentity process;
+    TWatchScope scope = TWatchScope::Process;
+    bool operator==(const THoldingProcess&) const = default;
+};
 
 class TRunTracker : public QObject {
     Q_OBJECT
@@ -62,12 +71,18 @@ private:
     void Follow(const std::string& gameDir, std::unique_ptr<QObject> process, const TProcessIdentity& identity);
     void Ended(QObject* process, const std::string& gameDir);
     void CleanUpIfIdle(const std::string& gameDir);
+    void HoldBack(const std::vector<THoldingProcess>& holders);
     void RetryDeferred();
     void Adopt(TCleanupRecord record, const std::string& path);
 
     std::map<std::string, TGameRuns> games_;
     std::map<QObject*, std::unique_ptr<QObject>> processes_;
-    // Clean-ups held back while another Kabinex's emulator uses the directory are tried again.
-    QTimer retry_;
+    // Clean-ups held back while another Kabinex uses the directory are tried again when one of
+    // the processes holding them back ends or a record changes; the slow fallback covers a
+    // record directory that cannot be watched.
+    std::vector<std::pair<THoldingProcess, std::unique_ptr<TProcessWatch>>> holders_;
+    QFileSystemWatcher records_;
+    QTimer retrySoon_;
+    QTimer fallback_;
     bool resuming_ = false;
 };

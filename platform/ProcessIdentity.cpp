@@ -4,6 +4,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <poll.h>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -15,7 +17,10 @@
 
 namespace {
 
-constexpr int SessionPollMilliseconds = 200;
+// Without a descriptor to spare, the processes are asked about now and then instead.
+constexpr int PollMilliseconds = 2000;
+// Descriptors one watch holds at most; what a session has beyond them is found at the next look.
+constexpr std::size_t MostWatched = 64;
 
 std::string BootId()
 {
@@ -91,24 +96,31 @@ bool IsLive(const TStat& stat)
     return stat.state != 'Z' && stat.state != 'X';
 }
 
-// Whether any process in /proc satisfies the condition.
+// The live processes in /proc that satisfy the condition, at most `most` of them.
 template <class Condition>
-bool AnyProcess(Condition condition)
+std::vector<TProcessIdentity> ProcessesWhere(Condition condition, std::size_t most)
 {
+    std::vector<TProcessIdentity> found;
     DIR* proc = ::opendir("/proc");
     if (!proc)
-        return false;
-    bool found = false;
-    while (const dirent* entry = ::readdir(proc)) {
+        return found;
+    while (found.size() < most) {
+        const dirent* entry = ::readdir(proc);
+        if (!entry)
+            break;
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
         TStat stat;
-        if (pid > 0 && ReadStat(pid, stat) && IsLive(stat) && condition(stat)) {
-            found = true;
-            break;
-        }
+        if (pid > 0 && ReadStat(pid, stat) && IsLive(stat) && condition(stat))
+            found.push_back({pid, stat.startTicks, BootId()});
     }
     ::closedir(proc);
     return found;
+}
+
+template <class Condition>
+bool AnyProcess(Condition condition)
+{
+    return !ProcessesWhere(condition, 1).empty();
 }
 
 } // namespace
@@ -127,16 +139,21 @@ bool GroupHasLiveProcesses(pid_t group)
 
 bool SessionHasLiveProcesses(const TProcessIdentity& leader)
 {
+    return !LiveSessionMembers(leader, 1).empty();
+}
+
+std::vector<TProcessIdentity> LiveSessionMembers(const TProcessIdentity& leader, std::size_t most)
+{
     if (leader.pid <= 1 || leader.bootId != BootId())
-        return false;
+        return {};
     // A later session of the same number has members that started after the recorded leader
     // too, but then its leader holds the pid with another start time.
     const TProcessIdentity holder = TProcessIdentity::Of(leader.pid);
     if (holder.pid != 0 && holder.startTicks != leader.startTicks)
-        return false;
-    return AnyProcess([&leader](const TStat& stat) {
-        return stat.session == leader.pid && stat.startTicks >= leader.startTicks;
-    });
+        return {};
+    return ProcessesWhere(
+        [&leader](const TStat& stat) { return stat.session == leader.pid && stat.startTicks >= leader.startTicks; },
+        most);
 }
 
 namespace {
@@ -197,43 +214,93 @@ pid_t GroupOf(pid_t pid)
 TProcessWatch::TProcessWatch(const TProcessIdentity& process, TWatchScope scope, QObject* parent)
     : QObject(parent), process_(process), scope_(scope)
 {
-    // The descriptor names the process from here on; the identity check after opening it
-    // makes sure it is the recorded one and not a later holder of the pid.
-    pidfd_ = process_.pid > 0 ? OpenPidfd(process_.pid) : -1;
-    if (pidfd_ >= 0) {
-        notifier_ = new QSocketNotifier(pidfd_, QSocketNotifier::Read);
-        connect(notifier_, &QSocketNotifier::activated, this, &TProcessWatch::Check);
-    }
-    if (scope_ == TWatchScope::Session || (pidfd_ < 0 && process_.IsRunning())) {
-        // The processes a session leader leaves behind give no notice of their end, and without
-        // a descriptor to spare neither does the process: ask now and then instead.
-        poll_ = new QTimer(this);
-        connect(poll_, &QTimer::timeout, this, &TProcessWatch::Check);
-        poll_->start(scope_ == TWatchScope::Session ? SessionPollMilliseconds : 1000);
-    }
+    if (process_.pid > 0 && Watch(process_) == TOpened::NoDescriptor)
+        PollSlowly();
     QTimer::singleShot(0, this, &TProcessWatch::Check);
 }
 
 TProcessWatch::~TProcessWatch()
 {
-    delete notifier_;
-    if (pidfd_ >= 0)
-        ::close(pidfd_);
+    for (const TWatched& watched : watched_) {
+        delete watched.notifier;
+        ::close(watched.pidfd);
+    }
 }
 
-bool TProcessWatch::Alive() const
+// The descriptor names the process from here on; the identity check after opening it makes sure
+// it is the one meant and not a later holder of the pid.
+TProcessWatch::TOpened TProcessWatch::Watch(const TProcessIdentity& process)
 {
-    return process_.IsRunning() || (scope_ == TWatchScope::Session && SessionHasLiveProcesses(process_));
+    const int pidfd = OpenPidfd(process.pid);
+    if (pidfd < 0)
+        return errno == ESRCH ? TOpened::Gone : TOpened::NoDescriptor;
+    if (!process.IsRunning()) {
+        ::close(pidfd);
+        return TOpened::Gone;
+    }
+    auto* notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &TProcessWatch::Check);
+    watched_.push_back({pidfd, notifier});
+    return TOpened::Watched;
+}
+
+// A process's descriptor stays readable once it has ended: its notifier goes, or the event loop
+// would report it on every pass.
+void TProcessWatch::RetireEnded()
+{
+    std::erase_if(watched_, [](const TWatched& watched) {
+        pollfd readable{watched.pidfd, POLLIN, 0};
+        if (::poll(&readable, 1, 0) == 0)
+            return false;
+        watched.notifier->setEnabled(false);
+        watched.notifier->deleteLater(); // it may be emitting now
+        ::close(watched.pidfd);
+        return true;
+    });
+}
+
+// Watches what the session has left once its leader has ended; false when nothing is left.
+bool TProcessWatch::WatchSession()
+{
+    for (;;) {
+        const std::vector<TProcessIdentity> members = LiveSessionMembers(process_, MostWatched);
+        if (members.empty())
+            return false;
+        bool descriptorsLeft = true;
+        for (const TProcessIdentity& member : members)
+            descriptorsLeft = Watch(member) != TOpened::NoDescriptor && descriptorsLeft;
+        if (!watched_.empty())
+            return true;
+        if (!descriptorsLeft) {
+            PollSlowly();
+            return true;
+        }
+        // Every one of them ended meanwhile: look again for what they started.
+    }
+}
+
+void TProcessWatch::PollSlowly()
+{
+    if (!poll_) {
+        poll_ = new QTimer(this);
+        connect(poll_, &QTimer::timeout, this, &TProcessWatch::Check);
+    }
+    if (!poll_->isActive())
+        poll_->start(PollMilliseconds);
 }
 
 void TProcessWatch::Check()
 {
-    if (ended_ || Alive())
+    if (ended_)
+        return;
+    RetireEnded();
+    // A process still running without a descriptor is left to the slow poll.
+    const bool waiting = !watched_.empty() || process_.IsRunning()
+        || (scope_ == TWatchScope::Session && WatchSession());
+    if (poll_ && !watched_.empty())
+        poll_->stop();
+    if (waiting)
         return;
     ended_ = true;
-    if (notifier_)
-        notifier_->setEnabled(false);
-    if (poll_)
-        poll_->stop();
     emit Ended();
 }

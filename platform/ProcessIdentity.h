@@ -36,6 +36,8 @@ bool GroupHasLiveProcesses(pid_t group);
 // Whether the session this process leads still has a live process that started no earlier than
 // it did: a program that forks and exits leaves its children there, and they count as it.
 bool SessionHasLiveProcesses(const TProcessIdentity& leader);
+// Those processes, at most `most` of them.
+std::vector<TProcessIdentity> LiveSessionMembers(const TProcessIdentity& leader, std::size_t most);
 
 // The sessions holding a live process whose environment has the entry (NAME=VALUE): a program
 // started with a mark in its environment, and everything it started, carry it. Each is named by
@@ -55,7 +57,9 @@ enum class TWatchScope {
 };
 
 // Emits Ended once the named process has ended; at once (from the event loop) when it is not
-// running now. Works for processes that are not children of this one.
+// running now. Works for processes that are not children of this one. Waiting costs nothing: each
+// process waited for is a descriptor the event loop reports once, when it ends; a session whose
+// leader has ended is looked over once then, and again each time all it had left has ended.
 class TProcessWatch : public QObject {
     Q_OBJECT
 public:
@@ -67,13 +71,20 @@ signals:
     void Ended();
 
 private:
+    enum class TOpened { Watched, Gone, NoDescriptor };
+    struct TWatched {
+        int pidfd;
+        QSocketNotifier* notifier;
+    };
     void Check();
-    bool Alive() const;
+    TOpened Watch(const TProcessIdentity& process);
+    void RetireEnded();
+    bool WatchSession();
+    void PollSlowly();
 
     TProcessIdentity process_;
     TWatchScope scope_;
-    int pidfd_ = -1;
-    QSocketNotifier* notifier_ = nullptr;
-    QTimer* poll_ = nullptr;
+    std::vector<TWatched> watched_;
+    QTimer* poll_ = nullptr; // only while no descriptor can be had
     bool ended_ = false;
 };

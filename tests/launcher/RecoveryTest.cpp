@@ -129,6 +129,20 @@ protected:
         return files.size() == 1 ? LoadCleanupRecord(files[0]).record : std::nullopt;
     }
 
+    // The emulator becomes a wrapper script that starts the game in the background and exits,
+    // touching the file returned.
+    std::string UseWrapper()
+    {
+        fs::rename(emu + "/mave", emu + "/mave.real");
+        const std::string wrapperDone = root / "wrapper-done";
+        {
+            std::ofstream wrapper(emu + "/mave");
+            wrapper << "#!/bin/sh\n\"$(dirname \"$0\")/mave.real\" \"$@\" &\ntouch '" << wrapperDone << "'\n";
+        }
+        fs::permissions(emu + "/mave", fs::perms::owner_all);
+        return wrapperDone;
+    }
+
     const std::string gameOver = root / "game-over";
 };
 
@@ -365,13 +379,7 @@ TEST_F(RecoveryTest, AGameAnotherKabinexExtractsIsNotStartedOnHalfItsFiles)
 // An emulator started through a wrapper script that starts the game in the background and exits.
 TEST_F(RecoveryTest, AGameAWrapperLeftRunningKeepsItsFiles)
 {
-    fs::rename(emu + "/mave", emu + "/mave.real");
-    const std::string wrapperDone = root / "wrapper-done";
-    {
-        std::ofstream wrapper(emu + "/mave");
-        wrapper << "#!/bin/sh\n\"$(dirname \"$0\")/mave.real\" \"$@\" &\ntouch '" << wrapperDone << "'\n";
-    }
-    fs::permissions(emu + "/mave", fs::perms::owner_all);
+    const std::string wrapperDone = UseWrapper();
     auto form = Start("ninja=Ninja\n");
     Launch(*form, 0);
     ASSERT_TRUE(OnlyRecord().has_value());
@@ -388,6 +396,34 @@ TEST_F(RecoveryTest, AGameAWrapperLeftRunningKeepsItsFiles)
     WaitUntilEnded(*form, emu + "/ninja");
     EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
     EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+}
+
+// This Kabinex's game has ended while another Kabinex's game, left in the background by a wrapper,
+// still runs on the directory: the files stay until that game's last process has ended.
+TEST_F(RecoveryTest, ACleanUpHeldBackForAWrappedGameElsewhereWaitsForItsLastProcess)
+{
+    const std::string wrapperDone = UseWrapper();
+    setenv("MAVE_STANDIN_UNTIL", (root / "this-game-over").c_str(), 1);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(wrapperDone); }, 30000));
+    fs::remove(wrapperDone);
+    setenv("MAVE_STANDIN_UNTIL", gameOver.c_str(), 1);
+    const pid_t other = StartLaunchingKabinex(wrapperDone);
+    ASSERT_GT(other, 0);
+    ASSERT_TRUE(RecordsBecome([](const auto& files) { return files.size() == 2; }));
+
+    root.Write("this-game-over", "");
+    WaitUntilEnded(*form, emu + "/ninja");
+    // Ample time for a clean-up that would follow the other wrapper's end.
+    QTest::qWait(1000);
+    EXPECT_TRUE(form->Runs().CleanupPending(emu + "/ninja"));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"n1", "n2", "n3", "n4", "n5", "ninja.sta"}));
+
+    root.Write("game-over", "");
+    EXPECT_TRUE(RecordsBecome([](const auto& files) { return files.empty(); }));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.sta"}));
+    Stop(other);
 }
 
 // A state disk full before the launch: a game that cannot be recorded ends at once, so that no

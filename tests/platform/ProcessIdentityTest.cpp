@@ -1,13 +1,20 @@
 // Naming processes across Kabinex runs: a recorded process is found again only while it is the
 // same process, and its end is seen even when it is no child of this one.
+#include "Process.h"
 #include "ProcessIdentity.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -122,6 +129,62 @@ TEST_F(ProcessIdentityTest, SessionLivesWhileAnyOfItsProcessesRuns)
     std::remove(gate.c_str());
     std::remove(ready.c_str());
     rmdir(directory);
+}
+
+pid_t PidIn(const std::string& file)
+{
+    pid_t pid = 0;
+    std::ifstream(file) >> pid;
+    return pid;
+}
+
+// How often the event loop goes round while it runs for a while with nothing to do.
+int WakeUpsWhileIdle()
+{
+    int wakeUps = 0;
+    const QMetaObject::Connection counting = QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&] { ++wakeUps; });
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(counting);
+    return wakeUps;
+}
+
+// A wrapper that starts the game in the background and exits, started as the launcher starts
+// it: the watch waits for what the session has left without keeping the event loop busy (the
+// ended leader's descriptor stays readable for good), follows what the leftovers start in
+// their turn, and ends with the last of them.
+TEST_F(ProcessIdentityTest, SessionLeftoversAreWaitedForWithoutBusyWork)
+{
+    char directory[] = "/tmp/kbx-leftovers-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string dir = directory;
+    ASSERT_EQ(mkfifo((dir + "/go").c_str(), 0600), 0);
+    const std::string script = "sleep 300 & echo $! > first; (read line < go; sleep 300 & echo $! > second) & exit 0";
+    auto wrapper = platform::StartDetached("/bin/sh", {"sh", "-c", script}, dir, platform::StandardStreams::Null);
+    ASSERT_NE(wrapper, nullptr);
+    TProcessWatch session(TProcessIdentity::Of(wrapper->Pid()), TWatchScope::Session);
+    QSignalSpy ended(&session, &TProcessWatch::Ended);
+    QSignalSpy reaped(wrapper.get(), &platform::ChildProcess::Finished);
+    ASSERT_TRUE(reaped.wait(30000) || reaped.count() == 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PidIn(dir + "/first") > 0; }, 30000));
+
+    EXPECT_LT(WakeUpsWhileIdle(), 10) << "the event loop is kept busy";
+    const pid_t first = PidIn(dir + "/first");
+    kill(first, SIGKILL);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !TProcessIdentity::Of(first).IsRunning(); }, 30000));
+    QTest::qWait(200);
+    EXPECT_EQ(ended.count(), 0) << "the subshell still runs";
+
+    std::ofstream(dir + "/go") << "go\n";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PidIn(dir + "/second") > 0; }, 30000));
+    QTest::qWait(200);
+    EXPECT_EQ(ended.count(), 0) << "the subshell left a program behind";
+    EXPECT_LT(WakeUpsWhileIdle(), 10) << "the event loop is kept busy";
+    kill(PidIn(dir + "/second"), SIGKILL);
+    EXPECT_TRUE(ended.wait(30000) || ended.count() == 1);
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(ProcessIdentityTest, OnlyALiveGroupLeaderOtherThanInitIsKilled)
