@@ -2,16 +2,14 @@
 
 #include "FileSystem.h"
 #include "IniFiles.h"
+#include "Text.h"
 #include "Unit1.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QString>
 #include <algorithm>
-#include <array>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <unistd.h>
 #include <unordered_map>
@@ -25,60 +23,9 @@ constexpr int ListTimeoutMs = 60'000;
 // Scans shorter than this finish before a progress window would be seen.
 constexpr std::size_t LongScan = 2000;
 
-// The code points of a UTF-8 text, or nothing when it is not valid UTF-8 (overlong forms and
-// surrogates included).
-std::optional<std::u32string> CodePoints(std::string_view text)
-{
-    std::u32string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return std::nullopt;
-        char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-        for (int k = 1; k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return std::nullopt;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        constexpr char32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < Smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return std::nullopt;
-        out += cp;
-        i += length;
-    }
-    return out;
-}
-
 bool IsControl(char32_t cp)
 {
     return cp < 0x20 || (cp >= 0x7F && cp < 0xA0);
-}
-
-// Characters that Windows-1252 holds in its bytes 0x80 to 0x9F.
-constexpr std::array<char32_t, 27> Windows1252Extra = {
-    0x20AC, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x017D, 0x2018,
-    0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x017E, 0x0178,
-};
-
-bool FitsWindows1252(std::string_view text)
-{
-    const auto points = CodePoints(text);
-    return points && std::all_of(points->begin(), points->end(), [](char32_t cp) {
-        return cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)
-            || std::find(Windows1252Extra.begin(), Windows1252Extra.end(), cp) != Windows1252Extra.end();
-    });
-}
-
-// A settings file that is not UTF-8 is read and written as Windows-1252; a text it cannot hold
-// would turn the whole file into UTF-8, so such texts are kept out of it.
-bool SettingsAreWindows1252(const std::string& fileName)
-{
-    std::ifstream in(fileName, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    return !CodePoints(bytes).has_value();
 }
 
 bool EndsWithZip(std::string_view name)
@@ -121,7 +68,7 @@ private:
 // Bytes that are not text or not printable shown as \xNN, so a report can be printed.
 std::string Printable(std::string_view name)
 {
-    const bool utf8 = CodePoints(name).has_value();
+    const bool utf8 = platform::IsValidUtf8(name);
     std::string out;
     for (char c : name) {
         const unsigned char byte = static_cast<unsigned char>(c);
@@ -140,7 +87,9 @@ std::string Printable(std::string_view name)
 class TFoundGames {
 public:
     TFoundGames(const TIniFile& settings, const std::optional<std::vector<TGameEntry>>& gameList)
-        : windows1252_(SettingsAreWindows1252(settings.FileName()))
+        // A text a Windows-1252 file cannot hold would turn the whole file into UTF-8, so such
+        // texts are kept out of it.
+        : windows1252_(settings.IsWindows1252())
     {
         for (const std::string& key : settings.ReadSection("games"))
             known_.insert(platform::AsciiLowerCase(key));
@@ -158,7 +107,7 @@ public:
 
     void Add(const std::string& name)
     {
-        if (!UsableAsKey(name) || (windows1252_ && !FitsWindows1252(name))) {
+        if (!UsableAsKey(name) || (windows1252_ && !platform::FitsWindows1252(name))) {
             result_.skipped.push_back(name);
             return;
         }
@@ -189,9 +138,9 @@ public:
 private:
     bool UsableDescription(const std::string& description) const
     {
-        const auto points = CodePoints(description);
+        const auto points = platform::CodePoints(description);
         return points && !points->empty() && std::none_of(points->begin(), points->end(), IsControl)
-            && (!windows1252_ || FitsWindows1252(description));
+            && (!windows1252_ || platform::FitsWindows1252(description));
     }
 
     bool windows1252_;
@@ -246,10 +195,10 @@ std::optional<std::vector<TGameEntry>> ReadEmulatorList(const std::string& emula
 
 bool UsableAsKey(std::string_view name)
 {
-    const auto points = CodePoints(name);
-    return points && !name.empty() && name.front() != '[' && name.front() != ';' && !IsBlank(name.front())
-        && !IsBlank(name.back()) && name.find('=') == std::string_view::npos
-        && std::none_of(points->begin(), points->end(), IsControl);
+    if (name.empty() || !TIniFile::StorableKey(name))
+        return false;
+    const auto points = platform::CodePoints(name);
+    return std::none_of(points->begin(), points->end(), IsControl);
 }
 
 TAddResult FindNewGames(const TIniFile& settings, const TCollectionDirs& dirs,

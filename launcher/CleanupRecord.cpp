@@ -1,23 +1,20 @@
 #include "CleanupRecord.h"
 
 #include "FileSystem.h"
+#include "Files.h"
 #include "SysUtils.h"
 #include "TabFields.h"
 
 #include <atomic>
 #include <charconv>
-#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <ctime>
+#include <cstring>
 #include <pwd.h>
 #include <sstream>
 #include <unistd.h>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* Header = "kabinex-cleanup 2";
 constexpr const char* AsideSuffix = ".set-aside";
@@ -88,9 +85,13 @@ bool IsSafeName(const std::string& name)
     return platform::IsPlainFileName(name) && !HasNul(name);
 }
 
-std::string WriteFailure(const std::string& path)
+// Records are the user's own: readable, written by the user alone.
+constexpr unsigned RecordFileMode = 0644;
+
+// A record's file name: something before the suffix, as a file extension needs.
+bool IsRecordName(const std::string& name)
 {
-    return "nach " + path + " kann nicht geschrieben werden";
+    return name.size() > std::strlen(RecordSuffix) && name.ends_with(RecordSuffix);
 }
 
 std::string HomeDir()
@@ -148,23 +149,22 @@ std::string NewCleanupRecordPath()
 {
     static std::atomic<unsigned> counter = 0;
     const std::string dir = CleanupRecordDir();
-    std::error_code error;
-    fs::create_directories(dir, error);
+    platform::MakeDirectories(dir);
     std::string path;
     do {
         path = platform::JoinPath(dir, std::to_string(::getpid()) + "-" + std::to_string(::time(nullptr)) + "-"
                                            + std::to_string(counter++) + RecordSuffix);
-    } while (fs::exists(fs::symlink_status(path)));
+    } while (platform::EntryExists(path));
     return path;
 }
 
 std::vector<std::string> CleanupRecordPaths()
 {
     std::vector<std::string> paths;
-    std::error_code error;
-    for (fs::directory_iterator it(CleanupRecordDir(), error), end; !error && it != end; it.increment(error))
-        if (it->path().extension() == RecordSuffix && it->is_regular_file())
-            paths.push_back(it->path().string());
+    const std::string dir = CleanupRecordDir();
+    for (const std::string& name : platform::DirectoryEntries(dir))
+        if (IsRecordName(name) && platform::FileExists(platform::JoinPath(dir, name)))
+            paths.push_back(platform::JoinPath(dir, name));
     return paths;
 }
 
@@ -237,48 +237,20 @@ std::optional<TCleanupRecord> ParseCleanupRecord(const std::string& text)
 
 void SaveCleanupRecord(const std::string& path, const TCleanupRecord& record)
 {
-    const std::string temporary = path + ".new";
-    ::unlink(temporary.c_str());
-    try {
-        WriteNewFile(temporary, SerializeCleanupRecord(record), true);
-    } catch (const EInOutError&) {
-        ::unlink(temporary.c_str());
-        throw Exception(WriteFailure(path));
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        throw Exception(WriteFailure(path));
-    }
+    platform::ReplaceFileWith(path, SerializeCleanupRecord(record), RecordFileMode);
 }
 
 TLoadedRecord LoadCleanupRecord(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return {std::nullopt, errno == ENOENT ? "" : "no se puede leer"};
-    struct stat info {};
-    std::string text;
-    std::string fault;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        fault = "no es un archivo";
-    else if (info.st_size > MaxRecordBytes)
-        fault = "demasiado grande";
-    else {
-        text.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
-            if (got > 0)
-                done += static_cast<std::size_t>(got);
-            else if (got == 0 || errno != EINTR)
-                break;
-        }
-        text.resize(done);
+    const platform::TFileRead read = platform::ReadFileUpTo(path, MaxRecordBytes);
+    switch (read.fault) {
+    case platform::TReadFault::Missing: return {std::nullopt, ""};
+    case platform::TReadFault::Unreadable: return {std::nullopt, "no se puede leer"};
+    case platform::TReadFault::NotRegular: return {std::nullopt, "no es un archivo"};
+    case platform::TReadFault::TooLarge: return {std::nullopt, "demasiado grande"};
+    case platform::TReadFault::None: break;
     }
-    ::close(fd);
-    if (!fault.empty())
-        return {std::nullopt, fault};
-    std::optional<TCleanupRecord> record = ParseCleanupRecord(text);
+    std::optional<TCleanupRecord> record = ParseCleanupRecord(read.bytes);
     if (!record)
         return {std::nullopt, "no es un registro completo"};
     if (const std::optional<std::string> ruleBroken = RecordFault(*record))
@@ -289,5 +261,5 @@ TLoadedRecord LoadCleanupRecord(const std::string& path)
 std::string SetRecordAside(const std::string& path)
 {
     const std::string aside = path + AsideSuffix;
-    return ::rename(path.c_str(), aside.c_str()) == 0 ? aside : std::string();
+    return platform::RenameReplacing(path, aside) ? aside : std::string();
 }

@@ -59,8 +59,8 @@ std::string SerializeCleanupRecord(const TCleanupRecord& record);
 // Nothing when the text is no complete record.
 std::optional<TCleanupRecord> ParseCleanupRecord(const std::string& text);
 
-// Replaces the file whole or not at all (temporary file, flushed, renamed). Throws Exception
-// naming the file.
+// Replaces the file whole or not at all, through the file layer's one atomic path (temporary
+// file, flushed, renamed, the directory flushed). Throws Exception naming the file.
 void SaveCleanupRecord(const std::string& path, const TCleanupRecord& record);
 
 // Records larger than this are damaged: no launch writes one anywhere near it.

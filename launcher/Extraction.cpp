@@ -2,14 +2,10 @@
 
 #include "FileSystem.h"
 #include "SysUtils.h"
+#include "Text.h"
 
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <cstdio>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 
 std::string ShellQuote(const std::string& text)
@@ -43,138 +39,25 @@ std::vector<std::string> ExtractionScript(const std::string& unzipper, const std
             "status=$?; rm -f " + ShellQuote(lockFile) + "; exit $status"};
 }
 
-void WriteNewFile(const std::string& path, const std::string& text, bool flush)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw EInOutError(IoCodeFromErrno(errno));
-    int error = 0;
-    for (std::size_t done = 0; done < text.size() && error == 0;) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written >= 0)
-            done += static_cast<std::size_t>(written);
-        else if (errno != EINTR)
-            error = errno;
-    }
-    if (error == 0 && flush && ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error != 0)
-        throw EInOutError(IoCodeFromErrno(error));
-}
-
-void WriteOwnFile(const std::string& path, const std::vector<std::string>& lines)
-{
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        throw EInOutError(IoCodeFromErrno(errno));
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + '\n';
-    WriteNewFile(path, text);
-}
-
 namespace {
-
-std::string AsciiUpper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return text;
-}
 
 constexpr const char* StagingPrefix = ".kabinex-";
 
-std::int64_t Nanoseconds(const timespec& time)
+TEntryState StateOf(const platform::TEntryStatus& status)
 {
-    return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
+    return {status.directory, status.device, status.inode, status.size, status.modified, status.changed};
 }
-
-TEntryState StateOf(const struct stat& info)
-{
-    return {S_ISDIR(info.st_mode), info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
-            Nanoseconds(info.st_ctim)};
-}
-
-// A descriptor that closes itself.
-class TDirFd {
-public:
-    explicit TDirFd(int fd) : fd_(fd) {}
-    ~TDirFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    TDirFd(const TDirFd&) = delete;
-    TDirFd& operator=(const TDirFd&) = delete;
-    int Get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // The emulator directory is the user's choice and may be reached through links; what lies in it
 // is opened only as real entries.
-TDirFd OpenDir(const std::string& path)
-{
-    return TDirFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
-TDirFd OpenEntryDir(int parent, const std::string& name)
-{
-    if (parent < 0 || !platform::IsPlainFileName(name))
-        return TDirFd(-1);
-    return TDirFd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-}
-
-std::vector<std::string> NamesIn(int dirFd)
-{
-    std::vector<std::string> names;
-    const int copy = ::dup(dirFd);
-    if (copy < 0)
-        return names;
-    DIR* dir = ::fdopendir(copy);
-    if (!dir) {
-        ::close(copy);
-        return names;
-    }
-    ::rewinddir(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-void RemoveTreeAt(int parent, const std::string& name)
-{
-    struct stat info {};
-    if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return;
-    if (!S_ISDIR(info.st_mode)) {
-        ::unlinkat(parent, name.c_str(), 0);
-        return;
-    }
-    {
-        const TDirFd dir = OpenEntryDir(parent, name);
-        if (!dir)
-            return;
-        for (const std::string& entry : NamesIn(dir.Get()))
-            RemoveTreeAt(dir.Get(), entry);
-    }
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-}
+using platform::TDirectory;
 
 } // namespace
 
 bool IsKeptName(const std::string& entry, const std::string& game)
 {
     return entry == "." || entry == ".." || entry == "README.TXT" || entry == "HISCORES.DAT" || entry == "KEYDEF.DAT"
-        || entry == AsciiUpper(game) + ".MVE";
+        || entry == platform::AsciiUpperCase(game) + ".MVE";
 }
 
 std::string NewStagingName(const std::string& game)
@@ -190,43 +73,42 @@ bool IsStagingName(const std::string& name)
 
 bool MakeStagingDirectory(const std::string& emulatorDir, const std::string& stagingName)
 {
-    const TDirFd emulator = OpenDir(emulatorDir);
-    return emulator && IsStagingName(stagingName) && ::mkdirat(emulator.Get(), stagingName.c_str(), 0700) == 0;
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
+    return emulator && IsStagingName(stagingName) && emulator.MakeDirectory(stagingName, 0700);
 }
 
 std::optional<TEntryState> EnsureGameDirectory(const std::string& emulatorDir, const std::string& gameDirName)
 {
-    const TDirFd emulator = OpenDir(emulatorDir);
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
     if (!emulator)
         throw EInOutError(IoCodeFromErrno(errno));
-    if (::mkdirat(emulator.Get(), gameDirName.c_str(), 0755) != 0) {
+    if (!emulator.MakeDirectory(gameDirName, 0755)) {
         if (errno != EEXIST)
             throw EInOutError(IoCodeFromErrno(errno));
-        if (!OpenEntryDir(emulator.Get(), gameDirName))
+        if (!emulator.OpenEntry(gameDirName))
             throw EInOutError(IoCodeFromErrno(errno == ELOOP ? ENOTDIR : errno));
         return std::nullopt;
     }
-    struct stat info {};
-    if (::fstatat(emulator.Get(), gameDirName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    const std::optional<platform::TEntryStatus> made = emulator.Status(gameDirName);
+    if (!made)
         throw EInOutError(IoCodeFromErrno(errno));
-    return StateOf(info);
+    return StateOf(*made);
 }
 
 TDirectoryState EntriesToMoveIn(const std::string& emulatorDir, const std::string& stagingName,
                                 const std::string& gameDirName)
 {
     TDirectoryState entries;
-    const TDirFd emulator = OpenDir(emulatorDir);
-    const TDirFd staging = OpenEntryDir(emulator.Get(), stagingName);
-    const TDirFd game = OpenEntryDir(emulator.Get(), gameDirName);
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
+    const TDirectory staging = emulator.OpenEntry(stagingName);
+    const TDirectory game = emulator.OpenEntry(gameDirName);
     if (!staging || !game)
         return entries;
-    for (const std::string& name : NamesIn(staging.Get())) {
-        struct stat info {};
-        if (::fstatat(game.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    for (const std::string& name : staging.Names()) {
+        if (game.Status(name) || errno != ENOENT)
             continue;
-        if (::fstatat(staging.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-            TEntryState state = StateOf(info);
+        if (const std::optional<platform::TEntryStatus> status = staging.Status(name)) {
+            TEntryState state = StateOf(*status);
             state.changed = 0; // the move changes it
             entries.emplace(name, state);
         }
@@ -237,70 +119,52 @@ TDirectoryState EntriesToMoveIn(const std::string& emulatorDir, const std::strin
 void MoveIn(const std::string& emulatorDir, const std::string& stagingName, const std::string& gameDirName,
             const TDirectoryState& entries)
 {
-    const TDirFd emulator = OpenDir(emulatorDir);
-    const TDirFd staging = OpenEntryDir(emulator.Get(), stagingName);
-    const TDirFd game = OpenEntryDir(emulator.Get(), gameDirName);
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
+    const TDirectory staging = emulator.OpenEntry(stagingName);
+    const TDirectory game = emulator.OpenEntry(gameDirName);
     if (!staging || !game)
         return;
     for (const auto& [name, state] : entries)
-        ::renameat2(staging.Get(), name.c_str(), game.Get(), name.c_str(), RENAME_NOREPLACE);
+        staging.MoveWithoutReplacing(name, game);
 }
 
 TDirectoryState MovedStates(const std::string& emulatorDir, const std::string& gameDirName,
                             const TDirectoryState& entries)
 {
     TDirectoryState moved;
-    const TDirFd emulator = OpenDir(emulatorDir);
-    const TDirFd game = OpenEntryDir(emulator.Get(), gameDirName);
+    const TDirectory game = TDirectory::Open(emulatorDir).OpenEntry(gameDirName);
     if (!game)
         return moved;
     for (const auto& [name, recorded] : entries) {
-        struct stat info {};
-        if (::fstatat(game.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && recorded.Matches(StateOf(info)))
-            moved.emplace(name, StateOf(info));
+        const std::optional<platform::TEntryStatus> status = game.Status(name);
+        if (status && recorded.Matches(StateOf(*status)))
+            moved.emplace(name, StateOf(*status));
     }
     return moved;
 }
 
 void RemoveStaging(const std::string& emulatorDir, const std::string& stagingName)
 {
-    const TDirFd emulator = OpenDir(emulatorDir);
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
     if (emulator && IsStagingName(stagingName))
-        RemoveTreeAt(emulator.Get(), stagingName);
+        emulator.RemoveTree(stagingName);
 }
 
 void RemoveUnchanged(const std::string& emulatorDir, const std::string& gameDirName, const std::string& game,
                      const TDirectoryState& created, const std::optional<TEntryState>& madeGameDir)
 {
-    const TDirFd emulator = OpenDir(emulatorDir);
-    const TDirFd gameDir = OpenEntryDir(emulator.Get(), gameDirName);
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
+    const TDirectory gameDir = emulator.OpenEntry(gameDirName);
     if (!gameDir)
         return;
     for (const auto& [name, recorded] : created) {
         if (recorded.directory || IsKeptName(name, game) || !platform::IsPlainFileName(name))
             continue;
-        struct stat info {};
-        if (::fstatat(gameDir.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && recorded.Matches(StateOf(info)))
-            ::unlinkat(gameDir.Get(), name.c_str(), 0);
+        const std::optional<platform::TEntryStatus> status = gameDir.Status(name);
+        if (status && recorded.Matches(StateOf(*status)))
+            gameDir.RemoveFile(name);
     }
-    struct stat info {};
-    if (madeGameDir && ::fstat(gameDir.Get(), &info) == 0 && info.st_dev == madeGameDir->device
-        && info.st_ino == madeGameDir->inode)
-        ::unlinkat(emulator.Get(), gameDirName.c_str(), AT_REMOVEDIR); // refused unless empty
-}
-
-std::uint64_t TreeBytes(const std::string& dir)
-{
-    namespace fs = std::filesystem;
-    std::uint64_t bytes = 0;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-        std::error_code sizeError;
-        if (it->is_symlink(sizeError) || !it->is_regular_file(sizeError))
-            continue;
-        const std::uintmax_t size = it->file_size(sizeError);
-        if (!sizeError)
-            bytes += size;
-    }
-    return bytes;
+    const std::optional<platform::TEntryStatus> now = gameDir.Status();
+    if (madeGameDir && now && now->device == madeGameDir->device && now->inode == madeGameDir->inode)
+        emulator.RemoveEmptyDirectory(gameDirName); // refused unless empty
 }

@@ -1,6 +1,9 @@
 // Extracting a game's ZIP archive into its directory through the lock file and a two-line shell
-// script, and taking back afterwards only what the extraction put there.
+// script, and taking back afterwards only what the extraction put there. Only the policy stands
+// here (which entries, which names, in which order); every file operation is platform/Files'.
 #pragma once
+
+#include "Files.h"
 
 #include <cstdint>
 #include <map>
@@ -27,13 +30,9 @@ inline bool UnzipFailed(int status)
     return status >= 2;
 }
 
-// Creates a file that does not exist yet (never through a link) holding text, flushed to disk
-// when asked. Throws EInOutError on failure.
-void WriteNewFile(const std::string& path, const std::string& text, bool flush = false);
-
-// Creates or truncates a file with the given lines, each ended by a line feed. A link of that
-// name is replaced, never followed. Throws EInOutError on failure.
-void WriteOwnFile(const std::string& path, const std::vector<std::string>& lines);
+// The lock file and the script are written through the file layer.
+using platform::WriteNewFile;
+using platform::WriteOwnFile;
 
 // The names a clean-up never removes from a game's directory: the dot entries, the read-me,
 // high-score and key-definition files, and the game's own emulator file NAME.MVE (NAME the
@@ -100,5 +99,5 @@ void RemoveStaging(const std::string& emulatorDir, const std::string& stagingNam
 void RemoveUnchanged(const std::string& emulatorDir, const std::string& gameDirName, const std::string& game,
                      const TDirectoryState& created, const std::optional<TEntryState>& madeGameDir);
 
-// The bytes of the regular files under dir.
-std::uint64_t TreeBytes(const std::string& dir);
+// The bytes of the regular files under dir: how far an extraction has come.
+using platform::TreeBytes;

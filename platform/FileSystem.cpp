@@ -120,21 +120,8 @@ std::vector<std::string> DirectoryEntries(const std::string& dir)
 
 int CountDirectoryEntries(const std::string& dir, int limit)
 {
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const int count = CountOpenDirectory(fd, limit);
-    close(fd);
-    return count;
-}
-
-std::string AsciiLowerCase(std::string_view text)
-{
-    std::string lowered(text);
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return lowered;
+    const TFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd ? CountOpenDirectory(fd.Get(), limit) : 0;
 }
 
 std::string FoldedName(std::string_view name)
@@ -191,7 +178,7 @@ void TSubdirectories::List() const
     std::vector<std::size_t> starts;
     alignas(8) char buffer[65536];
     long n = 0;
-    while ((n = ::syscall(SYS_getdents64, fd_, buffer, sizeof buffer)) > 0) {
+    while ((n = ::syscall(SYS_getdents64, fd_.Get(), buffer, sizeof buffer)) > 0) {
         for (long at = 0; at < n;) {
             unsigned short length = 0;
             std::memcpy(&length, buffer + at + 16, sizeof length);
@@ -238,25 +225,17 @@ std::size_t TSubdirectories::ListedFolded(std::string_view folded) const
     return std::string::npos;
 }
 
-TSubdirectories::~TSubdirectories()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
+TSubdirectories::~TSubdirectories() = default;
 
 int TSubdirectories::CountAt(const char* name, int limit) const
 {
-    const int fd = openat(fd_, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    const int count = CountOpenDirectory(fd, limit);
-    close(fd);
-    return count;
+    const TFd fd(openat(fd_.Get(), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd ? CountOpenDirectory(fd.Get(), limit) : -1;
 }
 
 int TSubdirectories::CountEntries(const std::string& name, int limit) const
 {
-    if (fd_ < 0)
+    if (!fd_)
         return 0;
     if (++lookups_ == ListAfter)
         List();
@@ -278,7 +257,7 @@ int TSubdirectories::CountEntries(const std::string& name, int limit) const
 std::string TSubdirectories::EntryName(const std::string& name) const
 {
     struct stat info {};
-    if (fd_ < 0 || (fstatat(fd_, name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode)))
+    if (!fd_ || (fstatat(fd_.Get(), name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode)))
         return name;
     if (!listed_)
         List();

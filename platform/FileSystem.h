@@ -1,6 +1,11 @@
-// The file-system services the launcher needs, on POSIX. Nothing above this layer calls the
-// system's file APIs for these directly.
+// The file-system services the launcher needs by path, on POSIX: paths, listings, names in any
+// letter case. Together with Files (descriptors, directories worked on through them, reading
+// and the atomic replace) it is the only place that calls the system's file functions: nothing
+// above platform/ does.
 #pragma once
+
+#include "Files.h"
+#include "Text.h"
 
 #include <limits>
 #include <optional>
@@ -25,9 +30,6 @@ std::string AbsolutePath(const std::string& path);
 // The names of every entry of a directory, of any kind, "." and ".." included; empty when
 // the directory cannot be listed.
 std::vector<std::string> DirectoryEntries(const std::string& dir);
-
-// text with its ASCII capitals lowered, every other byte as it stands.
-std::string AsciiLowerCase(std::string_view text);
 
 // The key under which names match without regard to letter case: ASCII letters lowered, any
 // other text case-folded (so "NINJA.ZIP", "ninja.zip" and "Ninja.Zip" share one key).
@@ -83,7 +85,7 @@ public:
 private:
     void List() const;
 
-    int fd_;
+    TFd fd_;
     mutable int lookups_ = 0;
     mutable bool listTried_ = false;
     mutable bool listed_ = false;

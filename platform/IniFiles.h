@@ -1,8 +1,8 @@
 // Profile (INI) files, read and written the way the classic Windows profile functions do:
 // reads see the file as it is now, every byte the caller does not change is kept as it was.
-// A write replaces the file whole (temporary file, flush, rename), so it lands entirely or not at all.
-// The file is held as one buffer of its bytes; nothing is kept per line.
-// All texts are UTF-8; a file that is not valid UTF-8 is taken to be Windows-1252.
+// A write replaces the file whole through Files' one atomic path, so it lands entirely or not at
+// all. The file is held as one buffer of its bytes (IniParse); a batch of writes is worked out by
+// IniEdit. All texts are UTF-8; a file that is not valid UTF-8 is taken to be Windows-1252 (Text).
 #pragma once
 
 #include <functional>
@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+namespace ini {
 struct TIniParse;
+}
 
 struct TIniValue {
     std::string section;
@@ -28,6 +30,13 @@ public:
     TIniFile& operator=(const TIniFile&) = delete;
 
     const std::string& FileName() const;
+
+    // Whether the file as it stands now is read and written as Windows-1252 (it is not UTF-8): a
+    // text that Windows-1252 cannot hold would turn the whole file into UTF-8.
+    bool IsWindows1252() const;
+    // Whether a key can stand in any settings file and read back as it is: valid UTF-8, nothing
+    // that breaks the line, no surrounding blanks, no "=", no leading ";" or "[".
+    static bool StorableKey(std::string_view key);
 
     // The value of the first entry named key in the first section named section (both without
     // regard to ASCII case), whole; defaultValue when the file, section or entry is missing.
@@ -59,10 +68,10 @@ public:
 
 private:
     // The parse of the file as it stands now, re-read only when the file has changed.
-    const TIniParse& Current() const;
+    const ini::TIniParse& Current() const;
 
     std::string fileName_;
-    mutable std::unique_ptr<TIniParse> parse_;
+    mutable std::unique_ptr<ini::TIniParse> parse_;
 };
 
 // How booleans stand in the file: "1" or "0".

@@ -1,5 +1,7 @@
 #include "Memo.h"
 
+#include "Text.h"
+
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 #include <array>
@@ -9,27 +11,15 @@
 
 namespace {
 
-// Windows-1252's characters for the bytes 0x80..0x9F; the five it leaves undefined keep
-// their C1 code points.
-constexpr std::array<char16_t, 32> Windows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 QString Decode(std::string_view bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
     if (!utf8.hasError())
         return text;
-    text.clear();
-    text.reserve(qsizetype(bytes.size()));
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text += QChar(byte >= 0x80 && byte < 0xA0 ? Windows1252High[byte - 0x80] : char16_t{byte});
-    }
-    return text;
+    // Not UTF-8: read as Windows-1252, as the settings file is.
+    const std::string decoded = platform::DecodeWindows1252(bytes);
+    return QString::fromUtf8(decoded.data(), qsizetype(decoded.size()));
 }
 
 struct FileCloser {
