@@ -2,7 +2,8 @@
 
 #include "FileSystem.h"
 #include "IniFiles.h"
-#include "Unit1.h"
+#include "RomCheck.h"
+#include "Settings.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -294,10 +295,11 @@ TAddResult AddGamesFromDisk(TIniFile& settings, const TCollectionDirs& dirs, con
 TCollectionDirs DirsFromSettings(const TIniFile& settings)
 {
     TCollectionDirs dirs;
-    const std::string emulatorDir = settings.ReadString("path", "emudir", ".");
+    const std::string emulatorDir =
+        settings.ReadString(settings::PathSection, settings::EmulatorDirKey, settings::DefaultEmulatorDir);
     if (emulatorDir != ToStd(NotDefinedMarker))
         dirs.emulatorDir = emulatorDir.empty() ? std::string(".") : emulatorDir;
-    const std::string zipDir = settings.ReadString("path", "zipdir", ToStd(NoZipMarker));
+    const std::string zipDir = settings.ReadString(settings::PathSection, settings::ZipDirKey, ToStd(NoZipMarker));
     if (zipDir != ToStd(NoZipMarker) && !zipDir.empty())
         dirs.zipDir = zipDir;
     return dirs;
