@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+class TIniFile;
+
 namespace settings {
 
 inline constexpr const char* PathSection = "path";
@@ -48,5 +50,16 @@ namespace settings {
 
 // The ZIP directory of a field or a settings value; nothing while ZIP support is off.
 std::optional<std::string> ZipDirOf(const QString& text);
+
+// An option as the file held it: its value as read ("0" when missing) and whether it is checked.
+struct TOptionRead {
+    std::string text;
+    bool checked;
+};
+TOptionRead ReadOption(const TIniFile& file, const TOption& option);
+
+// The value to write back for an option: the text as read while the check box shows the state
+// read from it, so that "0x1" or "$0" stays as the user spelled it; else "1" or "0".
+std::string OptionValue(const TOptionRead& read, bool checked);
 
 } // namespace settings

@@ -194,8 +194,10 @@ void TForm1::FormCreate()
     MaveDir->setText(QString::fromStdString(settings_->ReadString(PathSection, EmulatorDirKey, DefaultEmulatorDir)));
     ZipDir->setText(QString::fromStdString(settings_->ReadString(PathSection, ZipDirKey, ToStd(NoZipMarker))));
     unzipper_ = settings_->ReadString(PathSection, UnzipperKey, DefaultUnzipper);
-    for (int i = 0; i < OptionCount; ++i)
-        optionBoxes_[i]->setChecked(settings_->ReadBool(OptionsSection, Options[i].key, false));
+    for (int i = 0; i < OptionCount; ++i) {
+        optionsRead_[i] = ReadOption(*settings_, Options[i]);
+        optionBoxes_[i]->setChecked(optionsRead_[i].checked);
+    }
     FillCatalogue();
 }
 
@@ -221,7 +223,7 @@ void TForm1::FormDestroy()
         {PathSection, ZipDirKey, ToStd(ZipDir->text())},
     };
     for (int i = 0; i < OptionCount; ++i)
-        values.push_back({OptionsSection, Options[i].key, BoolText(optionBoxes_[i]->isChecked())});
+        values.push_back({OptionsSection, Options[i].key, OptionValue(optionsRead_[i], optionBoxes_[i]->isChecked())});
     settings_->WriteValues(values);
 }
 

@@ -123,5 +123,7 @@ private:
     QPointer<TForm> readmeViewer_;
     // The option check boxes in the order of settings::Options.
     std::array<QCheckBox*, settings::OptionCount> optionBoxes_{};
+    // The options as read at start, written back as they were unless their box changed.
+    std::array<settings::TOptionRead, settings::OptionCount> optionsRead_{};
     TGameLauncher launcher_;
 };
