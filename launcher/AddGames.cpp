@@ -2,8 +2,9 @@
 
 #include "FileSystem.h"
 #include "IniFiles.h"
+#include "RomCheck.h"
+#include "Settings.h"
 #include "Text.h"
-#include "Unit1.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -243,10 +244,11 @@ TAddResult AddGamesFromDisk(TIniFile& settings, const TCollectionDirs& dirs, con
 TCollectionDirs DirsFromSettings(const TIniFile& settings)
 {
     TCollectionDirs dirs;
-    const std::string emulatorDir = settings.ReadString("path", "emudir", ".");
+    const std::string emulatorDir =
+        settings.ReadString(settings::PathSection, settings::EmulatorDirKey, settings::DefaultEmulatorDir);
     if (emulatorDir != ToStd(NotDefinedMarker))
         dirs.emulatorDir = emulatorDir.empty() ? std::string(".") : emulatorDir;
-    const std::string zipDir = settings.ReadString("path", "zipdir", ToStd(NoZipMarker));
+    const std::string zipDir = settings.ReadString(settings::PathSection, settings::ZipDirKey, ToStd(NoZipMarker));
     if (zipDir != ToStd(NoZipMarker) && !zipDir.empty())
         dirs.zipDir = zipDir;
     return dirs;

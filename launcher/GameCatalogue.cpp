@@ -1,6 +1,7 @@
 #include "GameCatalogue.h"
 
 #include "IniFiles.h"
+#include "Settings.h"
 #include "SysUtils.h"
 
 #include <limits>
@@ -12,13 +13,13 @@ void TGameCatalogue::Load(const TIniFile& settings)
     // would hold up to three copies of a big catalogue at a time.
     std::size_t bytes = 0;
     std::size_t games = 0;
-    settings.ReadSectionValues("games", [&](std::string_view name, std::string_view description) {
+    settings.ReadSectionValues(settings::GamesSection, [&](std::string_view name, std::string_view description) {
         bytes += name.size() + description.size();
         ++games;
     });
     text_.reserve(bytes);
     starts_.reserve(games);
-    settings.ReadSectionValues("games", [this](std::string_view name, std::string_view description) {
+    settings.ReadSectionValues(settings::GamesSection, [this](std::string_view name, std::string_view description) {
         Add(name, description);
     });
 }

@@ -1,38 +1,29 @@
 #include "GameLaunch.h"
 
-#include "Dialogs.h"
 #include "Extraction.h"
 #include "ExtractionWait.h"
 #include "FileSystem.h"
-#include "Forms.h"
-#include "Screen.h"
+#include "Guard.h"
+#include "RomCheck.h"
 #include "SysUtils.h"
-#include "Unit1.h"
 #include "ZipDirectory.h"
 
 #include <QApplication>
+#include <QWidget>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
 namespace {
 
-const QString MainCaption = QStringLiteral("Kabinex");
-const QString ExtractingCaption = QStringLiteral("Kabinex-extrayendo  ROMs");
-
-// Puts the default cursor back however a launch ends.
-struct TBusyCursor {
-    TBusyCursor() { Screen::SetCursor(TCursor::HourGlass); }
-    ~TBusyCursor() { Screen::SetCursor(TCursor::Default); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
-
-// A message of the launch: never shown under the busy cursor.
-void Tell(const QString& text)
+TLaunchOutcome Refused(std::string message)
 {
-    Screen::SetCursor(TCursor::Default);
-    Dialogs().ShowMessage(text);
+    return {TLaunchEnd::Refused, std::move(message)};
+}
+
+TLaunchOutcome Refused(const QString& message)
+{
+    return Refused(message.toStdString());
 }
 
 QString Text(const std::string& text)
@@ -97,9 +88,15 @@ private:
     bool done_ = false;
 };
 
-struct TCaptionBack {
-    TForm& form;
-    ~TCaptionBack() { form.SetCaption(MainCaption); }
+// Tells the window the extraction is over however it ends.
+struct TExtractingShown {
+    explicit TExtractingShown(const std::function<void(bool)>& show) : show_(show) { show_(true); }
+    ~TExtractingShown() { show_(false); }
+    TExtractingShown(const TExtractingShown&) = delete;
+    TExtractingShown& operator=(const TExtractingShown&) = delete;
+
+private:
+    const std::function<void(bool)>& show_;
 };
 
 // Holds back the closing of the main window while an extraction is under way, so that the program
@@ -135,56 +132,99 @@ private:
 
 } // namespace
 
-void TGameLauncher::Launch(const TLaunchRequest& request)
+TLaunchNotice NoticeFor(const TLaunchOutcome& outcome)
 {
-    TBusyCursor busy;
-    const std::string emulatorDir = platform::AbsolutePath(request.emulatorDir);
-    TRecordedLaunch launch{{request.game, emulatorDir, platform::TSubdirectories(emulatorDir).EntryName(request.game), {},
-                        std::nullopt, TDirectoryState{}, TProcessIdentity::Self(), {}, {}},
-                       {}};
-    const std::string gameDir = launch.record.GameDir();
-    if (ExtractionUnderWayElsewhere(gameDir)) {
-        Tell(QStringLiteral("Otro Kabinex está extrayendo %1; espere a que termine.").arg(Text(request.game)));
-        return;
+    switch (outcome.end) {
+    case TLaunchEnd::Refused: return {TNoticeBox::Message, Text(outcome.message)};
+    case TLaunchEnd::Failed: return {TNoticeBox::Error, ErrorBoxText(outcome.message.c_str())};
+    case TLaunchEnd::Started:
+    case TLaunchEnd::Cancelled: break;
     }
-    const bool present = platform::CountDirectoryEntries(gameDir) >= PresentEntryCount;
-    if (!present) {
-        if (!request.zipDir) {
-            Tell(QStringLiteral("Faltan ROMs!     "));
-            return;
-        }
-        const std::string archive = platform::FindEntry(*request.zipDir, request.game + ".zip");
-        if (!platform::FileExists(archive)) {
-            Tell(Text(platform::JoinPath(*request.zipDir, request.game) + ".no está el ZIP"));
-            return;
-        }
-        if (!Extract(request, archive, launch))
-            return;
-    }
-    StartEmulator(request, std::move(launch));
+    return {TNoticeBox::None, {}};
 }
 
-bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& archive, TRecordedLaunch& extraction)
+struct TGameLauncher::TScriptRun {
+    TWaitEnd end;
+    bool closeRequested;
+    bool succeeded;
+};
+
+TLaunchOutcome TGameLauncher::Launch(const TLaunchRequest& request)
+{
+    try {
+        return LaunchOrThrow(request);
+    } catch (const std::exception& error) {
+        return {TLaunchEnd::Failed, error.what()};
+    }
+}
+
+TLaunchOutcome TGameLauncher::LaunchOrThrow(const TLaunchRequest& request)
+{
+    const std::string emulatorDir = platform::AbsolutePath(request.emulatorDir);
+    TRecordedLaunch launch{{request.game, emulatorDir, platform::TSubdirectories(emulatorDir).EntryName(request.game), {},
+                            std::nullopt, TDirectoryState{}, TProcessIdentity::Self(), {}, {}},
+                           {}};
+    const std::string gameDir = launch.record.GameDir();
+    if (ExtractionUnderWayElsewhere(gameDir))
+        return Refused(QStringLiteral("Otro Kabinex está extrayendo %1; espere a que termine.").arg(Text(request.game)));
+    const bool present = platform::CountDirectoryEntries(gameDir) >= PresentEntryCount;
+    if (!present) {
+        if (!request.zipDir)
+            return Refused(std::string("Faltan ROMs!     "));
+        const std::string archive = platform::FindEntry(*request.zipDir, request.game + ".zip");
+        if (!platform::FileExists(archive))
+            return Refused(platform::JoinPath(*request.zipDir, request.game) + ".no está el ZIP");
+        if (std::optional<TLaunchOutcome> ended = Extract(request, archive, launch))
+            return *ended;
+    }
+    return StartEmulator(request, std::move(launch));
+}
+
+std::optional<TLaunchOutcome> TGameLauncher::Extract(const TLaunchRequest& request, const std::string& archive,
+                                                     TRecordedLaunch& extraction)
 {
     TCloseGuard closeGuard(window_); // first made, last undone: the files go before the window
+    TCleanupRecord& record = extraction.record;
+    record.staging = NewStagingName(request.game);
+    record.created.reset();
+    extraction.recordPath = NewCleanupRecordPath();
+
+    TExtractingShown extracting(showExtracting_);
+    // Without the record a Kabinex that ends during the run would leave the files for good.
+    SaveCleanupRecord(extraction.recordPath, record);
+    TUndoUnlessKept undo(extraction);
+    if (!MakeStagingDirectory(record.emulatorDir, record.staging))
+        throw Exception(WriteFailure(platform::JoinPath(record.emulatorDir, record.staging)));
+    const TScriptRun run = RunScript(request, archive, extraction);
+
+    if (run.closeRequested)
+        closeGuard.Request();
+    if (run.end == TWaitEnd::Cancelled || closeGuard.Requested()) {
+        undo.Undo();
+        return TLaunchOutcome{TLaunchEnd::Cancelled, {}};
+    }
+    if (!run.succeeded) {
+        undo.Undo();
+        return Refused(QStringLiteral("No se pudo extraer %1 con %2.").arg(Text(archive), Text(request.unzipper)));
+    }
+    BringIn(extraction);
+    if (platform::CountDirectoryEntries(record.GameDir()) < PresentEntryCount) {
+        undo.KeepFiles(); // what the tool did extract stays, as with a short archive
+        return Refused(archive + " corrompido " + request.unzipper + " no está!  ");
+    }
+    undo.HandOver();
+    return std::nullopt;
+}
+
+TGameLauncher::TScriptRun TGameLauncher::RunScript(const TLaunchRequest& request, const std::string& archive,
+                                                   TRecordedLaunch& extraction)
+{
     TCleanupRecord& record = extraction.record;
     // The script runs in the emulator directory: relative paths would point elsewhere there.
     const std::string& emulatorDir = record.emulatorDir;
     const std::string lockFile = platform::JoinPath(emulatorDir, "lockfile.$$$");
     const std::string script = platform::JoinPath(emulatorDir, "lockfile.bat");
-    record.staging = NewStagingName(request.game);
-    record.created.reset();
-    extraction.recordPath = NewCleanupRecordPath();
     const std::string staging = platform::JoinPath(emulatorDir, record.staging);
-
-    window_.SetCaption(ExtractingCaption);
-    TCaptionBack captionBack{window_};
-    // Without the record a Kabinex that ends during the run would leave the files for good.
-    SaveCleanupRecord(extraction.recordPath, record);
-    TUndoUnlessKept undo(extraction);
-    if (!MakeStagingDirectory(emulatorDir, record.staging))
-        throw Exception(WriteFailure(staging));
-
     WriteLaunchFile(lockFile, {});
     WriteLaunchFile(script, ExtractionScript(request.unzipper, platform::AbsolutePath(archive), staging, lockFile));
     const std::unique_ptr<TChildProcess> unzip = ExecuteFile("lockfile.bat", {}, emulatorDir, TShowState::Hidden);
@@ -207,28 +247,8 @@ bool TGameLauncher::Extract(const TLaunchRequest& request, const std::string& ar
     const bool lockLeft = platform::FileExists(lockFile);
     platform::DeleteFile(script);
     platform::DeleteFile(lockFile);
-    window_.SetCaption(MainCaption);
-
-    if (wait.CloseRequested())
-        closeGuard.Request();
-    if (end == TWaitEnd::Cancelled || closeGuard.Requested()) {
-        undo.Undo();
-        return false;
-    }
-    if (!unzip || lockLeft || UnzipFailed(unzip->ExitStatus())) {
-        undo.Undo();
-        Tell(QStringLiteral("No se pudo extraer %1 con %2.").arg(Text(archive), Text(request.unzipper)));
-        return false;
-    }
-    BringIn(extraction);
-    const std::string gameDir = record.GameDir();
-    if (platform::CountDirectoryEntries(gameDir) < PresentEntryCount) {
-        undo.KeepFiles(); // what the tool did extract stays, as with a short archive
-        Tell(Text(archive + " corrompido " + request.unzipper + " no está!  "));
-        return false;
-    }
-    undo.HandOver();
-    return true;
+    showExtracting_(false);
+    return {end, wait.CloseRequested(), unzip && !lockLeft && !UnzipFailed(unzip->ExitStatus())};
 }
 
 void TGameLauncher::BringIn(TRecordedLaunch& extraction)
@@ -250,7 +270,7 @@ void TGameLauncher::BringIn(TRecordedLaunch& extraction)
     RemoveStaging(record.emulatorDir, record.staging); // what stayed there: names the directory had
 }
 
-void TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch)
+TLaunchOutcome TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch)
 {
     if (launch.recordPath.empty())
         launch.recordPath = NewCleanupRecordPath();
@@ -261,8 +281,7 @@ void TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch
         SaveCleanupRecord(launch.recordPath, launch.record);
     } catch (const Exception& failure) {
         launch.Finish();
-        Tell(Text(failure.what()));
-        return;
+        return Refused(std::string(failure.what()));
     }
     const std::string program = platform::MatchEntryName(request.emulatorDir, "mave");
     int error = 0;
@@ -270,9 +289,8 @@ void TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch
                                                           TShowState::Normal, &error, {launch.record.launchMark});
     if (!emulator) {
         runs_.StartFailed(std::move(launch));
-        Tell(QStringLiteral("No se pudo iniciar el emulador %1: %2.")
-                 .arg(Text(ExecutablePath(program, request.emulatorDir)), StartFailureReason(error)));
-        return;
+        return Refused(QStringLiteral("No se pudo iniciar el emulador %1: %2.")
+                           .arg(Text(ExecutablePath(program, request.emulatorDir)), StartFailureReason(error)));
     }
     launch.record.processes = {TProcessIdentity::Of(emulator->Pid())};
     try {
@@ -282,8 +300,8 @@ void TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch
         // start: it ends at once (it leads a session and group of its own), and its files go.
         ::kill(-emulator->Pid(), SIGKILL);
         launch.Finish();
-        Tell(Text(failure.what()));
-        return;
+        return Refused(std::string(failure.what()));
     }
     runs_.Started(std::move(emulator), std::move(launch));
+    return {TLaunchEnd::Started, {}};
 }

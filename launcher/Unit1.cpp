@@ -76,6 +76,9 @@ QString DirectoryPart(const QString& fileName)
     return slash < 0 ? QString() : fileName.left(slash + 1);
 }
 
+const QString MainCaption = QStringLiteral("Kabinex");
+const QString ExtractingCaption = QStringLiteral("Kabinex-extrayendo  ROMs");
+
 const TControlRow& RowNamed(std::string_view name)
 {
     return *std::ranges::find_if(MainControls, [&](const TControlRow& row) { return row.name == name; });
@@ -83,13 +86,9 @@ const TControlRow& RowNamed(std::string_view name)
 
 } // namespace
 
-std::string ToStd(const QString& text)
-{
-    return text.toStdString();
-}
-
 TForm1::TForm1(QWidget* parent)
     : TForm(MainWindow, parent)
+    , launcher_(*this, [this](bool extracting) { SetCaption(extracting ? ExtractingCaption : MainCaption); })
 {
     SetMainWindow();
     BuildControls(MainControls);
@@ -133,6 +132,8 @@ void TForm1::BindControls()
     CheckNoScan = Control<QCheckBox>("CheckNoScan");
     CheckVSync = Control<QCheckBox>("CheckVSync");
     CheckFrameskip = Control<QCheckBox>("CheckFrameskip");
+    for (int i = 0; i < settings::OptionCount; ++i)
+        optionBoxes_[i] = Control<QCheckBox>(settings::Options[i].checkBox);
     ButtonQuit = Control<QPushButton>("ButtonQuit");
     ButtonAbout = Control<QPushButton>("ButtonAbout");
     MaveDir = Control<QLineEdit>("MaveDir");
@@ -189,15 +190,14 @@ void TForm1::FormCreate()
     pictures_ = std::make_unique<preview::TPictureCache>();
     programDir_ = platform::CurrentDir();
     settings_ = std::make_unique<TIniFile>(platform::FindEntry(programDir_, "kabinex.ini"));
-    MaveDir->setText(QString::fromStdString(settings_->ReadString("path", "emudir", ".")));
-    ZipDir->setText(QString::fromStdString(settings_->ReadString("path", "zipdir", ToStd(NoZipMarker))));
-    unzipper_ = settings_->ReadString("path", "unzipper", "unzip");
-    CheckJoy->setChecked(settings_->ReadBool("options", "enablejoystick", false));
-    CheckNoSound->setChecked(settings_->ReadBool("options", "nosound", false));
-    CheckFMBase->setChecked(settings_->ReadBool("options", "altfmbase", false));
-    CheckNoScan->setChecked(settings_->ReadBool("options", "noscanlines", false));
-    CheckVSync->setChecked(settings_->ReadBool("options", "vsync", false));
-    CheckFrameskip->setChecked(settings_->ReadBool("options", "frameskip", false));
+    using namespace settings;
+    MaveDir->setText(QString::fromStdString(settings_->ReadString(PathSection, EmulatorDirKey, DefaultEmulatorDir)));
+    ZipDir->setText(QString::fromStdString(settings_->ReadString(PathSection, ZipDirKey, ToStd(NoZipMarker))));
+    unzipper_ = settings_->ReadString(PathSection, UnzipperKey, DefaultUnzipper);
+    for (int i = 0; i < OptionCount; ++i) {
+        optionsRead_[i] = ReadOption(*settings_, Options[i]);
+        optionBoxes_[i]->setChecked(optionsRead_[i].checked);
+    }
     FillCatalogue();
 }
 
@@ -216,17 +216,15 @@ void TForm1::FormDestroy()
 {
     if (!settings_)
         return;
+    using namespace settings;
     // One write for all eight values: the file is replaced whole or left as it was.
-    settings_->WriteValues({
-        {"path", "emudir", ToStd(MaveDir->text())},
-        {"path", "zipdir", ToStd(ZipDir->text())},
-        {"options", "enablejoystick", BoolText(CheckJoy->isChecked())},
-        {"options", "nosound", BoolText(CheckNoSound->isChecked())},
-        {"options", "altfmbase", BoolText(CheckFMBase->isChecked())},
-        {"options", "noscanlines", BoolText(CheckNoScan->isChecked())},
-        {"options", "vsync", BoolText(CheckVSync->isChecked())},
-        {"options", "frameskip", BoolText(CheckFrameskip->isChecked())},
-    });
+    std::vector<TIniValue> values{
+        {PathSection, EmulatorDirKey, ToStd(MaveDir->text())},
+        {PathSection, ZipDirKey, ToStd(ZipDir->text())},
+    };
+    for (int i = 0; i < OptionCount; ++i)
+        values.push_back({OptionsSection, Options[i].key, OptionValue(optionsRead_[i], optionBoxes_[i]->isChecked())});
+    settings_->WriteValues(values);
 }
 
 void TForm1::FormActivate()
@@ -245,8 +243,12 @@ std::string TForm1::SelectedGame() const
 
 std::unique_ptr<TRomCheck> TForm1::RomCheckNow() const
 {
-    const bool zipOn = ZipDir->text() != NoZipMarker;
-    return std::make_unique<TRomCheck>(EmulatorDirForCheck(), zipOn ? std::optional(ToStd(ZipDir->text())) : std::nullopt);
+    return std::make_unique<TRomCheck>(EmulatorDirForCheck(), ZipDirNow());
+}
+
+std::optional<std::string> TForm1::ZipDirNow() const
+{
+    return settings::ZipDirOf(ZipDir->text());
 }
 
 std::string TForm1::EmulatorDirForCheck() const
@@ -331,13 +333,9 @@ void TForm1::GameDescsDblClick()
 std::vector<std::string> TForm1::EmulatorArguments(const std::string& game) const
 {
     std::vector<std::string> arguments{game};
-    const std::pair<const QCheckBox*, const char*> switches[] = {
-        {CheckJoy, "-j"}, {CheckNoSound, "-s"}, {CheckFMBase, "-a"},
-        {CheckNoScan, "-n"}, {CheckVSync, "-v"}, {CheckFrameskip, "-f"},
-    };
-    for (const auto& [box, option] : switches)
-        if (box->isChecked())
-            arguments.emplace_back(option);
+    for (int i = 0; i < settings::OptionCount; ++i)
+        if (optionBoxes_[i]->isChecked())
+            arguments.emplace_back(settings::Options[i].emulatorSwitch);
     return arguments;
 }
 
@@ -356,9 +354,18 @@ void TForm1::ButtonExecuteClick()
             QStringLiteral("El nombre de ROM \"%1\" no es un nombre de archivo válido.").arg(QString::fromStdString(game)));
         return;
     }
-    const bool zipOn = ZipDir->text() != NoZipMarker;
-    launcher_.Launch({ToStd(MaveDir->text()), zipOn ? std::optional(ToStd(ZipDir->text())) : std::nullopt, unzipper_,
-                      game, EmulatorArguments(game)});
+    RunLaunch({ToStd(MaveDir->text()), ZipDirNow(), unzipper_, game, EmulatorArguments(game)});
+}
+
+void TForm1::RunLaunch(const TLaunchRequest& request)
+{
+    Screen::SetCursor(TCursor::HourGlass);
+    const TLaunchNotice notice = NoticeFor(launcher_.Launch(request));
+    Screen::SetCursor(TCursor::Default); // no box shows under the hourglass
+    if (notice.box == TNoticeBox::Message)
+        Dialogs().ShowMessage(notice.text);
+    else if (notice.box == TNoticeBox::Error)
+        Dialogs().ShowError(notice.text);
 }
 
 void TForm1::PickDirectory(QLineEdit* field, const TOpenDialogFilters& filter, const QString& marker)
@@ -410,11 +417,9 @@ void TForm1::AddGamesClick()
         if (ProgressHook)
             ProgressHook(fraction);
     };
-    const bool zipOn = ZipDir->text() != NoZipMarker;
     addgames::TAddResult result;
     try {
-        result = addgames::AddGamesFromDisk(
-            *settings_, {EmulatorDirForCheck(), zipOn ? std::optional(ToStd(ZipDir->text())) : std::nullopt}, showProgress);
+        result = addgames::AddGamesFromDisk(*settings_, {EmulatorDirForCheck(), ZipDirNow()}, showProgress);
     } catch (...) {
         Screen::SetCursor(TCursor::Default);
         throw;

@@ -5,8 +5,10 @@
 #include "Forms.h"
 #include "GameLaunch.h"
 #include "GameList.h"
+#include "Settings.h"
 
 #include <QString>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,10 +26,6 @@ class TIniFile;
 namespace preview {
 class TPictureCache;
 }
-
-// Stand in the directory fields instead of a path; never name a real file or directory.
-inline const QString NotDefinedMarker = QStringLiteral("<no definido!>");
-inline const QString NoZipMarker = QStringLiteral("<No tiene soporte ZIP!>");
 
 class TForm1 : public TForm {
     Q_OBJECT
@@ -107,6 +105,10 @@ private:
     std::unique_ptr<TRomCheck> RomCheckNow() const;
     // The directory whose subdirectories are the games' directories; empty while none is set.
     std::string EmulatorDirForCheck() const;
+    // The ZIP directory the field names; nothing while ZIP support is off.
+    std::optional<std::string> ZipDirNow() const;
+    // Shows the cursor and the caption of a launch, and then what it came to.
+    void RunLaunch(const TLaunchRequest& request);
     void ReportMarksFinal() const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
     void PickDirectory(QLineEdit* field, const struct TOpenDialogFilters& filter, const QString& marker);
@@ -119,7 +121,9 @@ private:
     TGameListModel* games_;
     QPointer<TForm> aboutBox_;
     QPointer<TForm> readmeViewer_;
-    TGameLauncher launcher_{*this};
+    // The option check boxes in the order of settings::Options.
+    std::array<QCheckBox*, settings::OptionCount> optionBoxes_{};
+    // The options as read at start, written back as they were unless their box changed.
+    std::array<settings::TOptionRead, settings::OptionCount> optionsRead_{};
+    TGameLauncher launcher_;
 };
-
-std::string ToStd(const QString& text);

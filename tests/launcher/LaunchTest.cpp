@@ -316,3 +316,32 @@ TEST_F(LaunchTest, AFileThatCannotBeWrittenIsNamed)
 }
 
 } // namespace
+
+namespace {
+
+// What the window shows for each way a launch can end.
+TEST(LaunchOutcomeTest, RefusalsShowAsWordedFailuresInTheErrorBox)
+{
+    const struct {
+        TLaunchOutcome outcome;
+        TNoticeBox box;
+        QString text;
+    } rows[] = {
+        {{TLaunchEnd::Started, {}}, TNoticeBox::None, {}},
+        {{TLaunchEnd::Cancelled, {}}, TNoticeBox::None, {}},
+        {{TLaunchEnd::Refused, "Faltan ROMs!     "}, TNoticeBox::Message, "Faltan ROMs!     "},
+        {{TLaunchEnd::Refused, "nach /s/x kann nicht geschrieben werden"}, TNoticeBox::Message,
+         "nach /s/x kann nicht geschrieben werden"},
+        {{TLaunchEnd::Failed, "nach /s/x kann nicht geschrieben werden"}, TNoticeBox::Error,
+         "nach /s/x kann nicht geschrieben werden."},
+        {{TLaunchEnd::Failed, "Sin espacio."}, TNoticeBox::Error, "Sin espacio."},
+        {{TLaunchEnd::Refused, "Pingüino"}, TNoticeBox::Message, "Pingüino"},
+    };
+    for (const auto& row : rows) {
+        const TLaunchNotice notice = NoticeFor(row.outcome);
+        EXPECT_EQ(notice.box, row.box) << row.outcome.message;
+        EXPECT_EQ(notice.text, row.text) << row.outcome.message;
+    }
+}
+
+} // namespace

@@ -73,22 +73,36 @@ TEST_F(MainWindowTest, MissingFileGivesDefaultsAndTheExitCreatesIt)
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
-TEST_F(MainWindowTest, BooleanReadingsAndTheirRewriteAsOneOrZero)
+// Each spelling of an option: whether it counts as checked, and what the exit writes back when
+// the box was left alone (the spelling as read) and when it was toggled ("1" or "0").
+TEST_F(MainWindowTest, OptionSpellingsReadAndKeptUnlessTheirBoxChanged)
 {
-    auto form = Start("[options]\nenablejoystick=1\nnosound=2\naltfmbase=-1\nnoscanlines=$10\nvsync=0x10\n"
-                      "frameskip=0\n");
-    for (QCheckBox* box : {form->CheckJoy, form->CheckNoSound, form->CheckFMBase, form->CheckNoScan, form->CheckVSync})
-        EXPECT_TRUE(box->isChecked()) << box->objectName().toStdString();
-    EXPECT_FALSE(form->CheckFrameskip->isChecked());
-    form.reset();
-
-    form = Start("[options]\nenablejoystick=yes\nnosound=true\naltfmbase=\nnoscanlines=0\nvsync= 7x\nframeskip=0x\n");
-    for (QCheckBox* box : {form->CheckJoy, form->CheckNoSound, form->CheckFMBase, form->CheckNoScan, form->CheckVSync,
-                           form->CheckFrameskip})
-        EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
-    form.reset();
-    EXPECT_EQ(Ini(), "[options]\nenablejoystick=0\nnosound=0\naltfmbase=0\nnoscanlines=0\nvsync= 0\nframeskip=0\n"
-                     "[path]\nemudir=.\nzipdir=<No tiene soporte ZIP!>\n");
+    const struct {
+        std::string spelling;
+        bool checked;
+        std::string toggled;
+    } rows[] = {
+        {"1", true, "0"},      {"2", true, "0"},      {"-1", true, "0"},    {"+1", true, "0"},
+        {"$10", true, "0"},    {"0x10", true, "0"},   {"0x1", true, "0"},   {"0", false, "1"},
+        {"$0", false, "1"},    {"+0", false, "1"},    {"00", false, "1"},   {"0x0", false, "1"},
+        {"yes", false, "1"},   {"true", false, "1"},  {"", false, "1"},     {"0x", false, "1"},
+        {" 7x", false, " 1"}, // the blank after "=" belongs to the line, not to the value
+    };
+    for (const auto& row : rows) {
+        for (const bool toggle : {false, true}) {
+            auto form = Start("[options]\nvsync=" + row.spelling + "\n[path]\nemudir=.\nzipdir=" + ToStd(NoZipMarker) +
+                              "\n");
+            EXPECT_EQ(form->CheckVSync->isChecked(), row.checked) << row.spelling;
+            if (toggle)
+                form->CheckVSync->toggle();
+            form.reset();
+            EXPECT_EQ(Ini(), "[options]\nvsync=" + (toggle ? row.toggled : row.spelling) +
+                                 "\nenablejoystick=0\nnosound=0\naltfmbase=0\nnoscanlines=0\nframeskip=0\n"
+                                 "[path]\nemudir=.\nzipdir=<No tiene soporte ZIP!>\n")
+                << row.spelling << (toggle ? ", toggled" : ", left alone");
+        }
+    }
+    EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
 TEST_F(MainWindowTest, RoundTripWritesDirectoriesAndOptionsAndKeepsEveryOtherByte)
