@@ -130,8 +130,10 @@ TEST_P(EveryDiskTest, ZippedGameRunsAndOnlyWhatItBroughtGoes)
     Launch(*form, 0);
 
     EXPECT_EQ(Messages(), "");
-    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"README.TXT", "HISCORES.DAT", "ninja.1", "ninja.2", "ninja.3",
-                                                       "ninja.4", "ninja.5", "ninja.6"}));
+    std::set<std::string> during = Entries("ninja");
+    during.erase("ninja.sta"); // the game may have saved already
+    EXPECT_EQ(during, std::set<std::string>({"README.TXT", "HISCORES.DAT", "ninja.1", "ninja.2", "ninja.3", "ninja.4",
+                                             "ninja.5", "ninja.6"}));
     EXPECT_EQ(ReadAll(emu + "/ninja/README.TXT"), "mine") << "never replaced by the archive's copy";
     EndTheGame();
     ForgetCachedNodes();
