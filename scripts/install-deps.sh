@@ -13,6 +13,7 @@ packages=(
   gifsicle python3-pil ffmpeg giflib-tools
   libxtst-dev libxcb1-dev
   dpkg-dev lintian appstream desktop-file-utils man-db  # the Debian package and its checks
+  ntfs-3g exfat-fuse exfatprogs dosfstools fusefat squashfs-tools squashfuse fuse3  # the disks the tests mount
 )
 
 missing=()
