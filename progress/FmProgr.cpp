@@ -95,3 +95,13 @@ void ReportProgress(float fraction)
         ProgressForm->SetFraction(fraction);
     ProcessMessages();
 }
+
+void ProgressToWindow(float fraction)
+{
+    ReportProgress(fraction);
+}
+
+void InstallProgressHook()
+{
+    ProgressHook = ProgressToWindow;
+}
