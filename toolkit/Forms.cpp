@@ -3,6 +3,7 @@
 #include "Controls.h"
 #include "Guard.h"
 #include "Modal.h"
+#include "Placement.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -120,6 +121,7 @@ TForm::TForm(const TFormDescription& window, QWidget* parent)
     SetTextColor(this, window.font.color);
     setSizeGripEnabled(false);
     activation_ = new TActivation(this);
+    KeepFrameOnScreen(this);
 }
 
 QWidget* TForm::ParentFor(const TControlRow& row)

@@ -1,5 +1,7 @@
 #include "Modal.h"
 
+#include "Placement.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDialog>
@@ -144,9 +146,19 @@ void PrepareModal(QWidget* window, QWidget* owner)
     window->windowHandle()->setTransientParent(owner->windowHandle());
 }
 
+void ReturnFocusFrom(QWidget* window)
+{
+    if (WindowManagerPresent())
+        return;
+    QWidget* owner = ModalOwner();
+    if (owner != nullptr && owner != window && owner->isVisible())
+        owner->activateWindow();
+}
+
 int RunModal(QDialog& dialog, QWidget* owner)
 {
     PrepareModal(&dialog, owner);
+    KeepFrameOnScreen(&dialog);
     const bool giveFocus = !WindowManagerPresent();
     if (giveFocus)
         QTimer::singleShot(0, &dialog, [&dialog] { dialog.activateWindow(); });

@@ -21,6 +21,9 @@ QWidget* ModalOwner();
 // Readies window to run modally over owner: no minimise box (a minimised modal window would leave
 // nothing to use), kept above its owner and placed over it by the window manager, or by Qt without one.
 void PrepareModal(QWidget* window, QWidget* owner);
+// Without a window manager nobody hands the keyboard focus on when a window that had it closes:
+// the window modal windows belong to now takes it back. Call after window was hidden.
+void ReturnFocusFrom(QWidget* window);
 // Runs a prepared modal dialog. Without a window manager nobody else hands out the keyboard focus:
 // the dialog takes it when it shows, and owner gets it back when the dialog closes.
 int RunModal(QDialog& dialog, QWidget* owner);
