@@ -1,6 +1,7 @@
 #include "FmProgr.h"
 
 #include "Application.h"
+#include "Modal.h"
 #include "progress.h"
 
 #include <cmath>
@@ -67,7 +68,11 @@ void TProgressForm::SetFraction(float fraction)
     // to 0.9999 lies just below it and still shows the window.
     const long double widened = fraction;
     if (!(widened <= 0.9999L)) {
+        const bool wasShown = isVisible();
         hide();
+        // The window took the focus when it showed (as every form does); the main window gets it back.
+        if (wasShown)
+            ReturnFocusFrom(this);
         return;
     }
     if (!isVisible())
@@ -94,4 +99,14 @@ void ReportProgress(float fraction)
     if (ProgressForm != nullptr)
         ProgressForm->SetFraction(fraction);
     ProcessMessages();
+}
+
+void ProgressToWindow(float fraction)
+{
+    ReportProgress(fraction);
+}
+
+void InstallProgressHook()
+{
+    ProgressHook = ProgressToWindow;
 }

@@ -30,3 +30,8 @@ void DestroyProgressForm();
 
 // Sets the fraction on the progress window, then handles every event that is waiting.
 void ReportProgress(float fraction);
+
+// Reports the fraction on the progress window (ReportProgress).
+void ProgressToWindow(float fraction);
+// Stores ProgressToWindow in ProgressHook.
+void InstallProgressHook();

@@ -209,7 +209,7 @@ TBitmap TGauge::Render() const
     ClearToBlack(overlay);
     PaintAsSomething(overlay.Canvas());
     image.Canvas().CopyMode = cmSrcInvert;
-    image.Canvas().Draw(0, 0, overlay);
+    image.Canvas().Draw(0, 0, overlay.Image());
     image.Canvas().CopyMode = cmSrcCopy;
     if (showText_)
         PaintText(image);
@@ -327,7 +327,7 @@ void TGauge::PaintText(TBitmap& image) const
     const int y = (r.Bottom - r.Top + 1 - canvas.TextHeight(label)) / 2;
     canvas.TextRect(r, x, y, label);
     image.Canvas().CopyMode = cmSrcInvert;
-    image.Canvas().Draw(0, 0, text);
+    image.Canvas().Draw(0, 0, text.Image());
     image.Canvas().CopyMode = cmSrcCopy;
 }
 

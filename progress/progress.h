@@ -1,12 +1,8 @@
 // ProgressHook: the one entry point through which a long operation reports its fraction done.
+// The progress window (FmProgr.h) fills it; nothing here knows of any window.
 #pragma once
 
 using TProgressProc = void (*)(float fraction);
 
-// Empty until InstallProgressHook stores ProgressToWindow in it.
+// Empty until InstallProgressHook (FmProgr.h) stores ProgressToWindow in it.
 extern TProgressProc ProgressHook;
-
-// Reports the fraction on the progress window (ReportProgress).
-void ProgressToWindow(float fraction);
-
-void InstallProgressHook();

@@ -13,10 +13,6 @@ void SetApplicationTitle(const QString& title);
 // Dispatches the events that are waiting and returns.
 void ProcessMessages();
 
-// Whether a window manager runs on the display. Without one nobody hands out the keyboard focus or
-// decorates windows, so the program does both itself. Asked anew each time: one may start or end.
-bool WindowManagerPresent();
-
 // ProcessMessages, unless it ran within the last few milliseconds: for loops that call it very often
 // (once per decoded picture row), where a full pump each time would cost more than the work itself.
 void ProcessMessagesNowAndThen();

@@ -1,7 +1,5 @@
 #include "Canvas.h"
 
-#include "Graphics.h"
-
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
@@ -489,8 +487,8 @@ void TCanvas::CopyRect(const TRect& dest, const TCanvas& source, const TRect& so
     }
 }
 
-void TCanvas::Draw(int x, int y, const TBitmap& bitmap)
+void TCanvas::Draw(int x, int y, const QImage& picture)
 {
-    TCanvas source(const_cast<QImage*>(&bitmap.Image()));
-    CopyRect(Rect(x, y, x + bitmap.Width(), y + bitmap.Height()), source, Rect(0, 0, bitmap.Width(), bitmap.Height()));
+    TCanvas source(const_cast<QImage*>(&picture));
+    CopyRect(Rect(x, y, x + picture.width(), y + picture.height()), source, Rect(0, 0, picture.width(), picture.height()));
 }

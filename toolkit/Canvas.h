@@ -72,15 +72,12 @@ enum TCopyMode : std::uint32_t {
     cmSrcInvert = 0x00660046,
 };
 
-class TBitmap;
-
 class TCanvas {
 public:
     TCanvas() = default;
     explicit TCanvas(QImage* target) : target_(target) {}
 
     void SetTarget(QImage* target) { target_ = target; }
-    QImage* Target() const { return target_; }
 
     TPen Pen;
     TBrush Brush;
@@ -109,8 +106,9 @@ public:
     // Block transfer of the source rectangle onto the destination rectangle with CopyMode.
     // Sizes are not stretched: the smaller of the two sizes is transferred.
     void CopyRect(const TRect& dest, const TCanvas& source, const TRect& sourceRect);
-    // Transfers the whole bitmap with its top-left corner at (x, y), with CopyMode.
-    void Draw(int x, int y, const TBitmap& bitmap);
+    // Transfers the whole 32-bit picture (a bitmap's Image()) with its top-left corner at (x, y),
+    // with CopyMode.
+    void Draw(int x, int y, const QImage& picture);
 
 private:
     bool Contains(int x, int y) const;

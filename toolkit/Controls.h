@@ -22,7 +22,6 @@ public:
     void SetPicture(const QImage& image);
     const QImage& Picture() const { return picture_; }
 
-    bool Center() const { return center_; }
     void SetCenter(bool center);
 
 protected:

@@ -1,7 +1,7 @@
 #include "Dialogs.h"
 
 #include "Application.h"
-#include "Forms.h"
+#include "Modal.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

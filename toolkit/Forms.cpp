@@ -1,29 +1,21 @@
 #include "Forms.h"
 
-#include "Application.h"
 #include "Controls.h"
 #include "Guard.h"
+#include "Modal.h"
+#include "Placement.h"
 
-#include <QAbstractNativeEventFilter>
-#include <QApplication>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QTimer>
-#include <QWindow>
 #include <algorithm>
 #include <map>
-#include <memory>
-#include <set>
 #include <vector>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -128,7 +120,8 @@ TForm::TForm(const TFormDescription& window, QWidget* parent)
     setFont(MakeFont(window.font));
     SetTextColor(this, window.font.color);
     setSizeGripEnabled(false);
-    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &TForm::FocusWindowChanged);
+    activation_ = new TActivation(this);
+    KeepFrameOnScreen(this);
 }
 
 QWidget* TForm::ParentFor(const TControlRow& row)
@@ -201,115 +194,10 @@ void TForm::SetDefaultButton(QPushButton* button)
     button->setDefault(true);
 }
 
-namespace {
-
-QPointer<QWidget>& MainWindow()
-{
-    static QPointer<QWidget> mainWindow;
-    return mainWindow;
-}
-
-// Qt drops the focus that reaches a window blocked by a modal window, so it is watched before Qt
-// sees it: the window manager handing the focus to such a window, as it does when the user clicks
-// or activates it (and, with openbox, as soon as the modal window is minimised), brings a modal
-// window that the window manager took off the screen back, with the focus. Which windows are off
-// the screen is read from the same event stream, so it is always in step with the focus events.
-class TModalKeeper final : public QAbstractNativeEventFilter {
-public:
-    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
-    {
-        if (eventType != "xcb_generic_event_t")
-            return false;
-        const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        switch (event->response_type & 0x7f) {
-        case XCB_UNMAP_NOTIFY: unmapped_.insert(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window); break;
-        case XCB_MAP_NOTIFY: unmapped_.erase(reinterpret_cast<const xcb_map_notify_event_t*>(event)->window); break;
-        case XCB_DESTROY_NOTIFY: unmapped_.erase(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window); break;
-        case XCB_FOCUS_IN: {
-            const auto* focusIn = reinterpret_cast<const xcb_focus_in_event_t*>(event);
-            if (focusIn->detail != XCB_NOTIFY_DETAIL_POINTER)
-                FocusCameTo(focusIn->event);
-            break;
-        }
-        default: break;
-        }
-        return false;
-    }
-
-private:
-    void FocusCameTo(xcb_window_t window)
-    {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || modal->windowHandle() == nullptr)
-            return;
-        const xcb_window_t modalWindow = modal->windowHandle()->winId();
-        if (window == modalWindow || !unmapped_.contains(modalWindow))
-            return;
-        // Mapping a minimised window is how a client restores it; Qt would do the same, but its idea
-        // of the window's state may lag behind the events read here.
-        if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>(); x11 && x11->connection()) {
-            xcb_map_window(x11->connection(), modalWindow);
-            xcb_flush(x11->connection());
-        }
-        QTimer::singleShot(0, modal, [modal] {
-            modal->raise();
-            modal->activateWindow();
-        });
-    }
-
-    std::set<xcb_window_t> unmapped_;
-};
-
-} // namespace
-
-void KeepModalWindowsInReach()
-{
-    static TModalKeeper keeper;
-    QCoreApplication::instance()->installNativeEventFilter(&keeper);
-}
-
-QWidget* ModalOwner()
-{
-    if (QWidget* modal = QApplication::activeModalWidget())
-        return modal;
-    // While the main window is being closed and destroyed, nothing of it is on screen to own a window.
-    if (MainWindow() && MainWindow()->isVisible())
-        return MainWindow();
-    return QApplication::activeWindow();
-}
-
-void PrepareModal(QWidget* window, QWidget* owner)
-{
-    const Qt::WindowFlags flags = window->windowFlags();
-    if (flags & Qt::WindowMinimizeButtonHint)
-        window->setWindowFlags(flags & ~Qt::WindowMinimizeButtonHint);
-    // Only without a window manager does the owner place the window (Qt centres it over the owner).
-    // A window manager such as openbox minimises a window together with the windows kept for it,
-    // and would take the main window away with a minimised dialog; kept for the whole program
-    // instead, as Qt does by default, a dialog goes alone and the main window stays to be clicked.
-    if (owner == nullptr || owner == window || WindowManagerPresent())
-        return;
-    window->winId();
-    window->windowHandle()->setTransientParent(owner->windowHandle());
-}
-
-int RunModal(QDialog& dialog, QWidget* owner)
-{
-    PrepareModal(&dialog, owner);
-    const bool giveFocus = !WindowManagerPresent();
-    if (giveFocus)
-        QTimer::singleShot(0, &dialog, [&dialog] { dialog.activateWindow(); });
-    const QPointer<QWidget> returnTo = owner;
-    const int result = dialog.exec();
-    if (giveFocus && returnTo && returnTo->isVisible())
-        returnTo->activateWindow();
-    return result;
-}
-
 void TForm::SetMainWindow()
 {
     setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Window);
-    MainWindow() = this;
+    SetModalMainWindow(this);
 }
 
 int TForm::ShowModal()
@@ -328,97 +216,9 @@ void TForm::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-// Without a window manager a new window may never receive the focus; the first activation
-// must still happen once the window is on screen.
 void TForm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (!activatedOnce_)
-        QTimer::singleShot(0, this, [this] {
-            if (!activatedOnce_)
-                RunActivation();
-        });
+    activation_->WindowShown();
     activateWindow();
-}
-
-namespace {
-
-// Holds the keys that come to a window while its activation runs (the handler may dispatch
-// waiting events) and hands them to it afterwards, so that they reach the control the activation
-// gave the focus to: a Down pressed as a window closes moves the list, not the button that opened
-// it. Keys to other windows, such as an error box the activation shows, pass.
-class TKeyHolder final : public QObject {
-public:
-    explicit TKeyHolder(QWindow* window)
-        : window_(window)
-    {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-
-    ~TKeyHolder() override
-    {
-        QCoreApplication::instance()->removeEventFilter(this);
-        for (auto& event : held_)
-            if (window_)
-                QCoreApplication::postEvent(window_, event.release());
-    }
-
-protected:
-    bool eventFilter(QObject* target, QEvent* event) override
-    {
-        const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
-        // Keys come to the window first, which passes them on to its focused control.
-        if (!key || window_ == nullptr || target != window_)
-            return false;
-        held_.emplace_back(static_cast<QKeyEvent*>(event)->clone());
-        return true;
-    }
-
-private:
-    QPointer<QWindow> window_;
-    std::vector<std::unique_ptr<QEvent>> held_;
-};
-
-} // namespace
-
-void TForm::RunActivation()
-{
-    if (!onActivate_)
-        return;
-    activatedOnce_ = true;
-    const TKeyHolder holdKeys(windowHandle());
-    Guarded(onActivate_);
-}
-
-namespace {
-
-// The program's own forms and the file dialogs count: the focus coming back from a message box or
-// the error box is no activation (an error box shown by the activation would come back forever).
-bool ClosingActivates(const QWindow* window)
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->windowHandle() == window)
-            return qobject_cast<TForm*>(widget) != nullptr || qobject_cast<QFileDialog*>(widget) != nullptr;
-    return false;
-}
-
-} // namespace
-
-// Each form keeps its own record of where the focus was, so the order in which forms were
-// created (and so the order in which they hear of a change) cannot hide an activation. What counts
-// is recorded when a window gets the focus: a file dialog is gone by the time the focus comes back.
-void TForm::FocusWindowChanged(QWindow* now)
-{
-    if (now == nullptr)
-        return;
-    const QPointer<QWindow> previous = lastFocusWindow_;
-    const bool previousActivates = lastFocusActivates_;
-    lastFocusWindow_ = now;
-    lastFocusActivates_ = ClosingActivates(now);
-    if (now != windowHandle() || !onActivate_)
-        return;
-    const bool fromOtherWindow = previousActivates && previous != now;
-    if (activatedOnce_ && !fromOtherWindow)
-        return;
-    RunActivation();
 }

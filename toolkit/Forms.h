@@ -1,13 +1,14 @@
 // Windows described as data. A form gives its window description and a table of its controls;
-// BuildControls turns the table into Qt widgets named after the controls.
+// BuildControls turns the table into Qt widgets named after the controls. How a form runs modally
+// is Modal.h's; when its activation handler runs, Activation.h's.
 #pragma once
 
+#include "Activation.h"
 #include "Colors.h"
 
 #include <QAbstractButton>
 #include <QDialog>
 #include <QPointer>
-#include <QWindow>
 #include <functional>
 #include <optional>
 #include <span>
@@ -55,19 +56,6 @@ struct TFormDescription {
 
 QFont MakeFont(const TFontFace& face);
 
-// Brings a modal window that the window manager let the user minimise back in front, with the
-// focus, when the user activates or clicks a window it blocks. Called once at start.
-void KeepModalWindowsInReach();
-
-// The window a new modal window belongs to: the topmost modal window open, else the main window.
-QWidget* ModalOwner();
-// Readies window to run modally over owner: no minimise box (a minimised modal window would leave
-// nothing to use), kept above its owner and placed over it by the window manager, or by Qt without one.
-void PrepareModal(QWidget* window, QWidget* owner);
-// Runs a prepared modal dialog. Without a window manager nobody else hands out the keyboard focus:
-// the dialog takes it when it shows, and owner gets it back when the dialog closes.
-int RunModal(QDialog& dialog, QWidget* owner);
-
 class QAbstractScrollArea;
 // Runs handler (inside the guard) on a double-click anywhere in a list or text area, its empty
 // part included; Qt's item signals see only double-clicks on items.
@@ -108,23 +96,16 @@ public:
     // Runs when the window is first shown and whenever the focus comes back to it from another
     // form of the program or a file dialog; not when the user comes back from another program,
     // and not after a message box or the error box.
-    void SetOnActivate(std::function<void()> handler) { onActivate_ = std::move(handler); }
+    void SetOnActivate(std::function<void()> handler) { activation_->SetHandler(std::move(handler)); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
-    void FocusWindowChanged(QWindow* now);
-    void RunActivation();
     QWidget* ParentFor(const TControlRow& row);
     void LinkTabOrder(std::span<const TControlRow> controls);
 
     QPointer<QAbstractButton> cancelButton_;
-    std::function<void()> onActivate_;
-    // The last window that had the focus, this one included; null after it was destroyed.
-    QPointer<QWindow> lastFocusWindow_;
-    // Whether that window's closing counts as the focus coming back from another window.
-    bool lastFocusActivates_ = false;
-    bool activatedOnce_ = false;
+    TActivation* activation_ = nullptr; // owned by the form
 };

@@ -6,23 +6,29 @@ with real keys only: the about window closed with Enter, the read-me viewer with
 Select dialog cancelled with Escape (ZIP support goes off), a launch message closed with Enter; after
 each, Down moves the selection and Enter launches the game now selected. Then the error box that the
 viewer shows when the emulator's read-me is gone: Enter, the viewer, Escape, and the list again.
-Message boxes and dialogs stand over the main window.
+Message boxes and dialogs stand over the main window. Then the progress window of a zipped game:
+closed by Escape, and again by the game starting; each time the list takes keys again.
 
 With --wm openbox: the about window minimised through the window manager, then a click on the main
 window; the about window is back in front and Enter closes it. The same with the Select dialog.
 
+Both ways, on a 640x480 screen: the main window, the about window and the read-me viewer, each with
+its frame (the window manager's decoration) whole on the screen.
+
 Usage: keys_e2e.py --kabinex BUILD/kabinex --mave BUILD/mave [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
 """
+import contextlib
 import os
 import sys
+import zipfile
 
 sys.dont_write_bytecode = True  # keep the source tree clean when ctest runs this
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from kabinex_e2e import (ABOUT_BUTTON, GAME_LIST, MWM_DECOR_MINIMIZE, MWM_FUNC_MINIMIZE,  # noqa: E402
                          PLACEHOLDER_COLOUR, ZIP_SELECT_BUTTON, Session, check, install_emulator, log, make_gif,
                          quit_with_escape, records, show_output, start_kabinex)
-from xsession import Failure, kill_group, poll, run_sessions  # noqa: E402
+from xsession import Failure, WindowManager, XServer, kill_group, poll, run_sessions  # noqa: E402
 
 # The catalogue in list order; "lost" has neither a directory nor an archive.
 GAMES = ["uno", "dos", "tres", "cuatro", "lost", "cinco"]
@@ -50,6 +56,39 @@ def make_program_dir(root, mave):
     with open(os.path.join(root, "kabinex.ini"), "w") as f:
         f.write(f"[path]\nemudir={emudir}\nzipdir={zipdir}\nunzipper=unzip\n\n[games]\n{games}")
     return emudir
+
+
+def add_zipped_game(root, emudir, game):
+    """A zipped game whose unzip tool waits until the returned file exists, so the progress window
+    stays up until the test lets the extraction go on."""
+    go = os.path.join(root, "unzip-go")
+    with zipfile.ZipFile(os.path.join(root, "zips", f"{game}.zip"), "w") as z:
+        for i in range(1, 6):
+            z.writestr(f"{game}.{i}", bytes([i]) * 32)
+    unzipper = f"f() {{ while [ ! -e '{go}' ]; do sleep 0.05; done; unzip \"$@\"; }}; f"
+    path = os.path.join(root, "kabinex.ini")
+    with open(path) as f:
+        text = f.read().replace("unzipper=unzip\n", f"unzipper={unzipper}\n")
+    with open(path, "w") as f:
+        f.write(text + f"{game}={game.capitalize()} (1985)\n")
+    return go
+
+
+@contextlib.contextmanager
+def kabinex_running(x, kabinex, root, record):
+    """Kabinex on root; on a failure the screen and its output are kept; it is ended in any case."""
+    output = open(os.path.join(root, "kabinex-output.txt"), "wb")
+    proc = start_kabinex(x, kabinex, root, record, output)
+    try:
+        yield proc
+    except Failure:
+        x.save_png("root", os.path.join(root, "screen-at-failure.png"))
+        output.flush()
+        show_output(root)
+        raise
+    finally:
+        kill_group(proc)
+        output.close()
 
 
 def focused_window(x):
@@ -106,9 +145,7 @@ class Launches:
 def play_keys(x, kabinex, mave, root):
     emudir = make_program_dir(root, mave)
     record = os.path.join(root, "mave-record.txt")
-    output = open(os.path.join(root, "kabinex-output.txt"), "wb")
-    proc = start_kabinex(x, kabinex, root, record, output)
-    try:
+    with kabinex_running(x, kabinex, root, record) as proc:
         main = x.wait_window("^Kabinex$")
         wait_focus(x, main, "the main window at start")
         # The first activation shows the preview and then puts the focus on the game list.
@@ -170,14 +207,39 @@ def play_keys(x, kabinex, mave, root):
               f"zipdir written as {ini['path'].get('zipdir')!r} after the Select dialog was cancelled")
         check(ini["path"].get("emudir") == emudir, f"emudir written as {ini['path'].get('emudir')!r}")
         log("ok: Escape quits; the cancelled Select dialog switched ZIP support off")
-    except Failure:
-        x.save_png("root", os.path.join(root, "screen-at-failure.png"))
-        output.flush()
-        show_output(root)
-        raise
-    finally:
-        kill_group(proc)
-        output.close()
+
+
+def play_progress(x, kabinex, mave, root):
+    """Without a window manager the progress window hands the focus back to the list when it closes."""
+    emudir = make_program_dir(root, mave)
+    go = add_zipped_game(root, emudir, "seis")
+    record = os.path.join(root, "mave-record.txt")
+    with kabinex_running(x, kabinex, root, record) as proc:
+        main = x.wait_window("^Kabinex$")
+        wait_focus(x, main, "the main window at start")
+        Session(x, main).wait_preview(PLACEHOLDER_COLOUR, "the placeholder")
+        launches = Launches(record)
+        x.key("End", "Return")
+        progress = x.wait_window("^Progress$")
+        wait_focus(x, progress, "the progress window")
+        x.key("Escape")
+        x.wait_window_gone(progress)
+        wait_focus(x, main, "the main window after Escape on the progress window")
+        launches.none_since("the cancelled extraction")
+        x.key("Up", "Return")
+        launches.expect("cinco", "the progress window closed by Escape")
+
+        x.key("Down", "Return")
+        progress = x.wait_window("^Progress$")
+        wait_focus(x, progress, "the progress window again")
+        with open(go, "w"):
+            pass
+        launches.expect("seis", "the extraction")
+        x.wait_window_gone(progress)
+        wait_focus(x, main, "the main window after the game started")
+        x.key("Up", "Return")
+        launches.expect("cinco", "the progress window closed by the game starting")
+        quit_with_escape(x, main, proc, root)
 
 
 def viewable(x, window):
@@ -198,9 +260,7 @@ def check_no_minimise_hint(x, window, what):
 def play_minimised_about(x, kabinex, mave, root):
     make_program_dir(root, mave)
     record = os.path.join(root, "mave-record.txt")
-    output = open(os.path.join(root, "kabinex-output.txt"), "wb")
-    proc = start_kabinex(x, kabinex, root, record, output)
-    try:
+    with kabinex_running(x, kabinex, root, record) as proc:
         main = x.wait_window("^Kabinex$")
         poll("the main window to be active", lambda: x.active_window() == main)
         s = Session(x, main)
@@ -238,19 +298,49 @@ def play_minimised_about(x, kabinex, mave, root):
         poll("the main window active again", lambda: x.active_window() == main)
         log("ok: the Select dialog minimised comes back the same way and Escape closes it")
         quit_with_escape(x, main, proc, root)
-    except Failure:
-        x.save_png("root", os.path.join(root, "screen-at-failure.png"))
-        output.flush()
-        show_output(root)
-        raise
-    finally:
-        kill_group(proc)
-        output.close()
+
+
+def frame(x, window):
+    """(left, top, right, bottom) of the window with the frame the window manager put around it."""
+    left, top, width, height = x.geometry(window)
+    extents = x.property(window, "_NET_FRAME_EXTENTS")
+    margin = [int(v) for v in extents.split(",")] if extents else [0, 0, 0, 0]
+    return (left - margin[0], top - margin[2], left + width + margin[1], top + height + margin[3])
+
+
+def wait_frame_on_screen(x, window, what):
+    poll(f"{what} with its frame on the {x.size[0]}x{x.size[1]} screen (frame at {frame(x, window)})",
+         lambda: (lambda f: f[0] >= 0 and f[1] >= 0 and f[2] <= x.size[0] and f[3] <= x.size[1])(frame(x, window)))
+    log(f"ok: {what} lies on the small screen, frame {frame(x, window)}")
+
+
+def play_small_screen(kabinex, mave, root, wm):
+    make_program_dir(root, mave)
+    record = os.path.join(root, "mave-record.txt")
+    with XServer(640, 480) as x, WindowManager(x) if wm else contextlib.nullcontext(), \
+            kabinex_running(x, kabinex, root, record) as proc:
+        main = x.wait_window("^Kabinex$")
+        wait_frame_on_screen(x, main, "the main window")
+        x.focus(main)
+        about = open_with_keys(x, TO_ABOUT, "^About Kabinex$", "the about window")
+        wait_frame_on_screen(x, about, "the about window")
+        x.key("Return")
+        x.wait_window_gone(about)
+        wait_focus(x, main, "the main window after the about window")
+        viewer = open_with_keys(x, TO_HELP, "^Mave - README\\.TXT$", "the read-me viewer")
+        wait_frame_on_screen(x, viewer, "the read-me viewer")
+        x.key("Escape")
+        x.wait_window_gone(viewer)
+        quit_with_escape(x, main, proc, root)
 
 
 def sessions(x, args, root):
-    session = play_minimised_about if args.wm else play_keys
-    session(x, args.kabinex, args.mave, os.path.join(root, "0"))
+    if args.wm:
+        play_minimised_about(x, args.kabinex, args.mave, os.path.join(root, "0"))
+    else:
+        play_keys(x, args.kabinex, args.mave, os.path.join(root, "0"))
+        play_progress(x, args.kabinex, args.mave, os.path.join(root, "1"))
+    play_small_screen(args.kabinex, args.mave, os.path.join(root, "2"), args.wm)
 
 
 def main():

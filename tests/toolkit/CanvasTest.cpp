@@ -173,11 +173,11 @@ TEST(CanvasTest, BlockTransfersBlacknessCopyAndExclusiveOr)
     TBitmap overlay = Blank(8, 8, 0x0F0F0F);
     overlay.Canvas().SetPixel(3, 3, clWhite);
     picture.Canvas().CopyMode = cmSrcInvert;
-    picture.Canvas().Draw(0, 0, overlay);
+    picture.Canvas().Draw(0, 0, overlay.Image());
     EXPECT_EQ(picture.Canvas().Pixel(0, 0), TColor(0xA0B0C0 ^ 0x0F0F0F));
     EXPECT_EQ(picture.Canvas().Pixel(3, 3), TColor(0xA0B0C0 ^ 0xFFFFFF));
     EXPECT_EQ(picture.Canvas().Pixel(7, 7), TColor(0x123456 ^ 0x0F0F0F));
-    picture.Canvas().Draw(0, 0, overlay); // the same transfer again undoes it
+    picture.Canvas().Draw(0, 0, overlay.Image()); // the same transfer again undoes it
     EXPECT_EQ(picture.Image(), original);
 
     picture.Canvas().CopyMode = cmBlackness;

@@ -3,6 +3,7 @@
 // activation reach the control it gives the focus to.
 #include "Application.h"
 #include "Forms.h"
+#include "Modal.h"
 
 #include <QApplication>
 #include <QFileDialog>
