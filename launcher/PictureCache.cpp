@@ -1,9 +1,9 @@
 #include "PictureCache.h"
 
+#include "Files.h"
 #include "Preview.h"
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace preview {
 
@@ -15,11 +15,10 @@ TPictureCache::~TPictureCache()
 
 bool TPictureCache::StampOf(const std::string& path, TFileStamp& stamp)
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
+    const std::optional<platform::TEntryStatus> status = platform::PathStatus(path);
+    if (!status)
         return false;
-    stamp = {info.st_dev, info.st_ino, info.st_size,
-             std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+    stamp = {status->device, status->inode, status->size, status->modified};
     return true;
 }
 

@@ -28,9 +28,9 @@ public:
 private:
     // What tells a file apart from its earlier self: a rewrite or a replacement changes one.
     struct TFileStamp {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
         std::int64_t modified = 0;
         bool operator==(const TFileStamp&) const = default;
     };

@@ -2,6 +2,7 @@
 
 #include "Controls.h"
 #include "FileSystem.h"
+#include "Files.h"
 #include "GifUnit.h"
 #include "Graphics.h"
 #include "PictureCache.h"
@@ -11,7 +12,6 @@
 #include <QPainter>
 #include <cctype>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -25,21 +25,22 @@ namespace {
 std::shared_ptr<const platform::TDirectoryIndex> ListingOf(const std::string& dir)
 {
     struct TListing {
-        std::filesystem::file_time_type stamp;
+        std::int64_t stamp; // modification time, nanoseconds
         std::shared_ptr<const platform::TDirectoryIndex> index;
     };
     constexpr std::size_t Kept = 8; // the program, screenshot, emulator and snapshot directories
     static std::unordered_map<std::string, TListing> listings;
-    std::error_code error;
-    const auto stamp = std::filesystem::last_write_time(dir, error);
-    if (error)
+    const std::optional<platform::TEntryStatus> status = platform::PathStatus(dir);
+    if (!status)
         return std::make_shared<platform::TDirectoryIndex>(dir); // not there: lists nothing, keeps nothing
+    const std::int64_t stamp = status->modified;
     if (const auto kept = listings.find(dir); kept != listings.end() && kept->second.stamp == stamp)
         return kept->second.index;
     auto index = std::make_shared<const platform::TDirectoryIndex>(dir);
     // File times advance in coarse steps: a directory changed in the last moments may change
     // again under the same time, so only a listing of a settled directory is kept.
-    if (std::filesystem::file_time_type::clock::now() - stamp < std::chrono::seconds(2))
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    if (now - std::chrono::nanoseconds(stamp) < std::chrono::seconds(2))
         return index;
     if (listings.size() >= Kept)
         listings.clear();

@@ -183,22 +183,26 @@ bool ReadUpTo(int fd, std::string& bytes, std::size_t sizeHint, std::size_t limi
         const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (n < 0) {
+            bytes.resize(got);
             return false;
+        }
         if (n == 0)
             break;
         got += static_cast<std::size_t>(n);
-        if (got > limit)
+        if (got > limit) {
+            bytes.resize(got);
             return false;
+        }
     }
     bytes.resize(got);
     return true;
 }
 
-TFileRead ReadFileUpTo(const std::string& path, std::size_t limit)
+TFileRead ReadFileUpTo(const std::string& path, std::size_t limit, bool followLinks)
 {
     struct stat info {};
-    const TFd fd = OpenRegularFile(path, false, info);
+    const TFd fd = OpenRegularFile(path, followLinks, info);
     if (!fd)
         return {errno == ENOENT ? TReadFault::Missing : errno == EINVAL ? TReadFault::NotRegular : TReadFault::Unreadable, {}};
     if (static_cast<std::uint64_t>(info.st_size) > limit)
@@ -207,6 +211,14 @@ TFileRead ReadFileUpTo(const std::string& path, std::size_t limit)
     if (!ReadUpTo(fd.Get(), read.bytes, static_cast<std::size_t>(info.st_size), limit))
         return {read.bytes.size() > limit ? TReadFault::TooLarge : TReadFault::Unreadable, {}};
     return read;
+}
+
+std::optional<TEntryStatus> PathStatus(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return StatusOf(info);
 }
 
 // ---- Writing ----------------------------------------------------------------------------------

@@ -100,8 +100,11 @@ struct TFileRead {
     TReadFault fault = TReadFault::None;
     std::string bytes;
 };
-// A regular file's bytes, never more than limit, never through a link at path itself.
-TFileRead ReadFileUpTo(const std::string& path, std::size_t limit);
+// A regular file's bytes, never more than limit; through a link at path itself only when asked.
+TFileRead ReadFileUpTo(const std::string& path, std::size_t limit, bool followLinks = false);
+
+// What the system says of the entry at path, its links followed; nothing when it is missing.
+std::optional<TEntryStatus> PathStatus(const std::string& path);
 
 // Writes all of bytes; false when the system refuses.
 bool WriteAll(int fd, std::string_view bytes);

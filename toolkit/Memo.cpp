@@ -1,13 +1,11 @@
 #include "Memo.h"
 
+#include "Files.h"
 #include "Text.h"
 
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 #include <array>
-#include <cstdio>
-#include <memory>
-#include <sys/stat.h>
 
 namespace {
 
@@ -21,10 +19,6 @@ QString Decode(std::string_view bytes)
     const std::string decoded = platform::DecodeWindows1252(bytes);
     return QString::fromUtf8(decoded.data(), qsizetype(decoded.size()));
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Where a piece of a long line ends: after the last blank of the piece when it has one, so that
 // words stay whole, and never between the halves of a surrogate pair.
@@ -108,25 +102,10 @@ QString MemoText(std::string_view bytes)
 void LoadMemoFromFile(QPlainTextEdit& memo, const std::string& path)
 {
     // Only regular files: a directory reads as nothing, and a pipe would block the window.
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        throw EFOpenError(path);
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file || fstat(fileno(file.get()), &info) != 0)
-        throw EFOpenError(path);
-    if (static_cast<std::size_t>(info.st_size) > MemoCapacity)
+    const platform::TFileRead read = platform::ReadFileUpTo(path, MemoCapacity, true);
+    if (read.fault == platform::TReadFault::TooLarge)
         throw EMemoCapacity();
-
-    std::string bytes;
-    char buffer[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        bytes.append(buffer, n);
-        // The file may grow while it is read.
-        if (bytes.size() > MemoCapacity)
-            throw EMemoCapacity();
-    }
-    if (std::ferror(file.get()))
+    if (read.fault != platform::TReadFault::None)
         throw EFOpenError(path);
-    memo.setPlainText(MemoText(bytes));
+    memo.setPlainText(MemoText(read.bytes));
 }
