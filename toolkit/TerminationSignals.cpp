@@ -33,10 +33,35 @@ void OnSignal(int)
 // The toolkit ends the process with exit() when it loses the X server.
 std::function<void()> saveAtExit;
 
-void SaveAtExit()
+// That exit() may come anywhere: in the event loop, in a modal window, on the way out after the
+// event loop ended. The application, its windows and the toolkit's own threads are alive then, and
+// the static destructors exit() would go on to run under them can abort the process. So after the
+// save the process ends at once, with the toolkit's status; once the application is gone (main
+// returned), exit() goes its ordinary way.
+void EndAtExit(int status, void*)
 {
     if (saveAtExit)
         std::exchange(saveAtExit, nullptr)();
+    if (QCoreApplication::instance() == nullptr)
+        return;
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+// Exit handlers run last registered first, so the destructors of statics made after this object
+// would still run before EndAtExit. The toolkit says why it ends just before its exit(1): the
+// process ends there already.
+constexpr char ConnectionLost[] = "The X11 connection broke";
+QtMessageHandler previousMessageHandler = nullptr;
+
+void EndWhenConnectionLost(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (previousMessageHandler)
+        previousMessageHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qUtf8Printable(message));
+    if (type == QtWarningMsg && message.startsWith(QLatin1String(ConnectionLost)))
+        EndAtExit(1, nullptr);
 }
 
 void EndNow()
@@ -62,8 +87,9 @@ TTerminationSignals::TTerminationSignals(std::function<void()> quit, std::functi
     for (const int signal : EndSignals)
         ::sigaction(signal, &action, nullptr);
 
-    static const bool exitHookInstalled = std::atexit(SaveAtExit) == 0;
+    static const bool exitHookInstalled = ::on_exit(EndAtExit, nullptr) == 0;
     (void)exitHookInstalled;
+    previousMessageHandler = qInstallMessageHandler(EndWhenConnectionLost);
     saveAtExit = [this] { SaveOnce(); };
     qApp->installEventFilter(this);
     // Sent before the session ends; the session may still be cancelled, so nothing quits here.
@@ -78,6 +104,7 @@ TTerminationSignals::~TTerminationSignals()
     for (const int signal : EndSignals)
         std::signal(signal, SIG_DFL);
     saveAtExit = nullptr;
+    qInstallMessageHandler(std::exchange(previousMessageHandler, nullptr));
 }
 
 void TTerminationSignals::Disarm()
@@ -109,7 +136,14 @@ void TTerminationSignals::Requested()
         EndNow();
     }
     quitting_ = true;
-    quit_();
+    // An exception must not leave a slot: it would cross the event loop and abort the process.
+    try {
+        quit_();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "Kabinex: %s\n", error.what());
+        SaveOnce();
+        EndNow();
+    }
 }
 
 void TTerminationSignals::SaveOnce()

@@ -1,6 +1,8 @@
 // When the system asks the program to end (SIGTERM and SIGHUP at log-out and shutdown, SIGINT,
 // the session manager's request to save, the X server going away), it ends the way the user's
-// quit does, so nothing the user changed is lost.
+// quit does, so nothing the user changed is lost. When the toolkit ends the process itself, the
+// process ends right after the save, with the toolkit's status: no static destructor runs under the
+// live application and its threads.
 #pragma once
 
 #include <QObject>

@@ -4,7 +4,8 @@
 Each case starts the real program under Xvfb on a program directory of its own, ticks the joystick
 option with a real click (and waits until the tick shows), and then ends the program another way
 than Escape: SIGTERM, SIGHUP and SIGINT, SIGTERM while the about window is open (a modal window),
-and the X server going away. The settings file must then hold enablejoystick=1, keep its other
+and the X server going away, alone and at the moment SIGTERM comes (a few rounds, in either order;
+the end must be an exit, never a signal). The settings file must then hold enablejoystick=1, keep its other
 lines, and have been replaced whole. One settings file carries a NUL byte in the emulator directory,
 a value the program never changes: the write must not fail on it. One case ends Kabinex while a
 game extracted from its archive still runs: the pending clean-up stays recorded, and the next start
@@ -131,6 +132,25 @@ def end_with_x_server(kabinex, root, original):
     log("ok: the X server gone: the changed option written")
 
 
+def end_with_x_server_and_sigterm(kabinex, roots, original):
+    """SIGTERM and the X server's end at the same moment, in either order: the end is a clean exit,
+    never a signal, and the changed option is written."""
+    for round, root in enumerate(roots):
+        proc = None
+        try:
+            with XServer() as x:
+                proc, _ = start_with_option_ticked(x, kabinex, root)
+                ends = [lambda: os.kill(proc.pid, signal.SIGTERM), x.proc.kill]
+                for end in ends if round % 2 == 0 else reversed(ends):
+                    end()
+                status = wait_end(proc, "SIGTERM with the X server going away")
+        finally:
+            kill_group(proc)
+        check(status >= 0, f"round {round}: kabinex was ended by signal {-status} after SIGTERM with the X server gone")
+        check_settings(root, original, f"round {round} of SIGTERM with the X server gone")
+    log(f"ok: SIGTERM as the X server goes away, {len(roots)} rounds: clean ends, the changed option written")
+
+
 def cleanup_records(root):
     folder = os.path.join(root, "state", "kabinex")
     return sorted(name for name in os.listdir(folder) if name.endswith(".cleanup")) if os.path.isdir(folder) else []
@@ -198,6 +218,7 @@ def sessions(x, args, root):
     if not args.wm:
         # An X server of its own, which goes away under the program.
         end_with_x_server(args.kabinex, fresh_dir(), settings_text(emudir))
+        end_with_x_server_and_sigterm(args.kabinex, [fresh_dir() for _ in range(6)], settings_text(emudir))
 
 
 def main():

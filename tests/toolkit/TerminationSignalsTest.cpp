@@ -113,4 +113,35 @@ TEST(TerminationSignalsDeathTest, TheToolkitEndingTheProcessSavesFirstUnlessDisa
         testing::ExitedWithCode(1), Not(HasSubstr("save ran")));
 }
 
+// Static destructors that exit() would run under the live application and the toolkit's threads
+// can abort the process: the toolkit's end skips them, whenever the static was made.
+struct TAbortsWhenDestroyed {
+    ~TAbortsWhenDestroyed()
+    {
+        std::fputs("static destructor ran\n", stderr);
+        std::abort();
+    }
+};
+
+TEST(TerminationSignalsDeathTest, TheToolkitEndingTheProcessRunsNoStaticDestructorUnderTheApplication)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto madeBefore = [] {
+        static TAbortsWhenDestroyed before;
+        TTerminationSignals termination(SayQuit, SaySaved);
+        termination.Disarm(); // on the way out after the event loop ended
+        std::exit(1);
+    };
+    EXPECT_EXIT(madeBefore(), testing::ExitedWithCode(1), Not(HasSubstr("static destructor ran")));
+    // As the toolkit does when it loses the X server: it says so, then calls exit(1).
+    const auto madeAfter = [] {
+        TTerminationSignals termination(SayQuit, SaySaved);
+        static TAbortsWhenDestroyed after;
+        qWarning("The X11 connection broke (error 1). Did the X11 server die?");
+        std::exit(1);
+    };
+    EXPECT_EXIT(madeAfter(), testing::ExitedWithCode(1),
+                AllOf(HasSubstr("save ran"), HasSubstr("connection broke"), Not(HasSubstr("static destructor ran"))));
+}
+
 } // namespace
