@@ -96,6 +96,8 @@ void TPadInput::Poll()
         Schedule();
         return;
     }
+    if (!events.empty())
+        lastUsed_ = now;
     std::vector<TPadOutput> outputs = mapper_.Tick(now);
     for (const TPadEvent& event : events) {
         const auto more = event.pressed ? mapper_.Press(event.button, now) : mapper_.Release(event.button, now);
@@ -152,9 +154,12 @@ void TPadInput::Schedule()
         return;
     int wait = PadIdleMilliseconds;
     if (devices_.Count() > 0 && Listening()) {
-        wait = PadPollMilliseconds;
-        if (const auto deadline = mapper_.NextDeadline())
-            wait = static_cast<int>(std::clamp<std::int64_t>(*deadline - clock_(), 0, wait));
+        const std::int64_t now = clock_();
+        const auto deadline = mapper_.NextDeadline();
+        wait = deadline || now - lastUsed_ < PadRestingAfterMilliseconds ? PadPollMilliseconds
+                                                                          : PadRestingPollMilliseconds;
+        if (deadline)
+            wait = static_cast<int>(std::clamp<std::int64_t>(*deadline - now, 0, wait));
     }
     timer_.start(wait);
 }

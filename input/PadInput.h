@@ -25,8 +25,13 @@ struct TPadWindows {
     std::function<bool()> gameRunning;
 };
 
+// A pad in use is read every 50 ms; one left alone for a while every 150 ms, since each wake of
+// the event loop costs the idle program about 0.1 ms of CPU (SDL's own part is about 1 us).
 inline constexpr int PadPollMilliseconds = 50;
-// With no device to read, or nothing to act on, SDL is only asked for newly plugged devices.
+inline constexpr int PadRestingPollMilliseconds = 150;
+inline constexpr std::int64_t PadRestingAfterMilliseconds = 5000;
+// With no device to read, or nothing to act on, SDL is only asked for newly plugged devices: it
+// offers no descriptor to wait on for them.
 inline constexpr int PadIdleMilliseconds = 1000;
 
 class TPadInput : public QObject {
@@ -49,4 +54,5 @@ private:
     TPadDevices devices_;
     TPadMapper mapper_;
     QTimer timer_;
+    std::int64_t lastUsed_ = 0;
 };
