@@ -277,7 +277,12 @@ constexpr const char* Usage =
     "Sin opciones abre la ventana de Kabinex en el directorio actual.\n"
     "  --add-games  añade al catálogo de kabinex.ini los juegos encontrados en el disco\n"
     "               (los ZIP del directorio de ZIPs y los directorios de juego del emulador)\n"
-    "  --help       muestra esta ayuda\n";
+    "  --help       muestra esta ayuda\n"
+    "Con un mando o un joystick: arriba/abajo recorren la lista, izquierda/derecha\n"
+    "pasan página, A (botón 0) es Intro, B (botón 1) es Esc salvo en la ventana\n"
+    "principal, Start suelto ejecuta, Back/Select suelto abre el léame, L/R cambian\n"
+    "de vista (o de página), Back+Start 2 segundos cierra Kabinex. Mientras corre un\n"
+    "juego, el mando es del juego.\n";
 
 int AddGamesCommand(std::ostream& out, std::ostream& err)
 {

@@ -58,6 +58,7 @@ public:
 
     int Running(const std::string& gameDir) const;
     bool CleanupPending(const std::string& gameDir) const;
+    bool AnyRunning() const { return !processes_.empty(); }
 
 signals:
     // After the clean-up of gameDir has run.

@@ -4,6 +4,7 @@
 #include "Artwork.h"
 #include "FmProgr.h"
 #include "GifUnit.h"
+#include "PadInput.h"
 #include "Screen.h"
 #include "TerminationSignals.h"
 #include "Unit1.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -49,6 +51,8 @@ int main(int argc, char** argv)
     form1->Runs().ResumeRecorded();
     QObject::connect(form1.get(), &QDialog::finished, &app, &QCoreApplication::quit);
     form1->show();
+    TPadInput pads({mainWindow, mainWindow->ButtonHelp, ProgressForm,
+                    [mainWindow] { return mainWindow->Runs().AnyRunning(); }});
     // Log-out, shutdown and the like close the window as Escape does.
     TTerminationSignals termination([mainWindow] { mainWindow->ButtonQuitClick(); },
                                     [mainWindow] { mainWindow->FormDestroy(); });

@@ -12,6 +12,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils openbox
   gifsicle python3-pil ffmpeg giflib-tools
   libxtst-dev libxcb1-dev
+  libsdl2-dev  # pads and arcade sticks (joystick and game-controller subsystems only)
   dpkg-dev lintian appstream desktop-file-utils man-db  # the Debian package and its checks
   ntfs-3g exfat-fuse exfatprogs dosfstools fusefat squashfs-tools squashfuse fuse3  # the disks the tests mount
 )
