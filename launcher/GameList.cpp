@@ -245,9 +245,12 @@ QVariant TGameListModel::data(const QModelIndex& index, int role) const
     }
     if (role == Qt::DisplayRole)
         return Description(row, std::numeric_limits<qsizetype>::max());
-    if (role == ShownTextRole)
+    if (role == ShownTextRole) {
+        const int game = GameAt(row);
+        const qsizetype marks = (GameAvailable(game) ? 0 : MissingMark.size()) + (Favourite(game) ? FavouriteMark.size() : 0);
         // Four UTF-8 bytes at most per character.
-        return Description(row, ShownCharacters * 4).left(ShownCharacters + MissingMark.size() + FavouriteMark.size());
+        return Description(row, ShownCharacters * 4).left(ShownCharacters + marks);
+    }
     return {};
 }
 
