@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -44,6 +45,7 @@ protected:
 TGameListModel::TGameListModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
+    // Idle time between waits for the thread: slices of the check from the end.
     idle_.setInterval(0);
     connect(&idle_, &QTimer::timeout, this, &TGameListModel::CheckSome);
 }
@@ -54,9 +56,7 @@ void TGameListModel::Load(const TIniFile& settings)
     idle_.stop();
     check_.reset();
     catalogue_.Load(settings);
-    marks_.assign(static_cast<std::size_t>(catalogue_.Count()), TMark::Unchecked);
     favourites_ = ReadFavourites(settings, catalogue_);
-    nextInIdle_ = 0;
     FillRows();
     endResetModel();
 }
@@ -75,9 +75,11 @@ void TGameListModel::FillRows()
     rowOfGame_.clear();
     if (view_ == TGameView::All)
         return;
-    // Only what the idle check has settled: the rest joins the available view as it is reached.
+    // Only what the check has settled: the rest joins the available view as it is reached.
+    const bool finished = check_ && check_->Finished();
+    shownFromStart_ = !check_ ? 0 : finished ? catalogue_.Count() : check_->SettledFromStart();
     const auto settledPresent = [this](int game) {
-        return game < nextInIdle_ && marks_[static_cast<std::size_t>(game)] == TMark::Present;
+        return game < shownFromStart_ && check_->Mark(game) == TMark::Present;
     };
     rows_ = GamesInView(view_, {catalogue_, settledPresent, favourites_, plays_});
 }
@@ -91,8 +93,8 @@ int TGameListModel::RowOf(int game) const
 {
     if (view_ == TGameView::All)
         return game >= 0 && game < catalogue_.Count() ? game : -1;
-    if (rowOfGame_.size() != marks_.size()) {
-        rowOfGame_.assign(marks_.size(), -1);
+    if (rowOfGame_.size() != static_cast<std::size_t>(catalogue_.Count())) {
+        rowOfGame_.assign(static_cast<std::size_t>(catalogue_.Count()), -1);
         for (std::size_t row = 0; row < rows_.size(); ++row)
             rowOfGame_[static_cast<std::size_t>(rows_[row])] = static_cast<int>(row);
     }
@@ -122,11 +124,10 @@ void TGameListModel::RowsChanged(int first, int last)
     emit dataChanged(index(first, 0), index(last, columnCount() - 1), {Qt::DisplayRole, ShownTextRole});
 }
 
-void TGameListModel::Recheck(std::unique_ptr<TRomCheck> check)
+void TGameListModel::Recheck(const std::function<std::unique_ptr<TRomCheck>()>& makeCheck)
 {
-    check_ = std::move(check);
-    marks_.assign(marks_.size(), TMark::Unchecked);
-    nextInIdle_ = 0;
+    check_.reset(); // its thread ends first
+    check_ = std::make_unique<TBackgroundCheck>(catalogue_, makeCheck(), makeCheck());
     idle_.start();
     if (view_ == TGameView::Available) {
         SetView(view_); // empty until the check finds games present
@@ -144,37 +145,29 @@ bool TGameListModel::Available(int row) const
 
 bool TGameListModel::GameAvailable(int game) const
 {
-    TMark& mark = marks_[static_cast<std::size_t>(game)];
-    if (mark == TMark::Unchecked)
-        mark = check_ && check_->Available(catalogue_.Name(game)) ? TMark::Present : TMark::Missing;
-    return mark == TMark::Present;
+    return check_ && check_->Present(game);
 }
 
 void TGameListModel::CheckSome()
 {
-    QElapsedTimer slice;
-    slice.start();
-    const int games = catalogue_.Count();
-    const int from = nextInIdle_;
-    while (nextInIdle_ < games) {
-        GameAvailable(nextInIdle_++);
-        if (nextInIdle_ % 32 == 0 && slice.elapsed() >= IdleSliceMs) {
-            ShowCheckedFrom(from);
-            return;
-        }
-    }
-    ShowCheckedFrom(from);
+    if (!check_->Finished())
+        check_->CheckFromEnd(IdleSliceMs);
+    const bool finished = check_->Finished();
+    ShowCheckedFrom(finished ? catalogue_.Count() : check_->SettledFromStart());
+    if (!finished)
+        return;
     idle_.stop();
     emit CheckFinished();
 }
 
-void TGameListModel::ShowCheckedFrom(int from)
+void TGameListModel::ShowCheckedFrom(int to)
 {
+    const int from = std::exchange(shownFromStart_, std::max(shownFromStart_, to));
     if (view_ != TGameView::Available)
         return;
     std::vector<int> found;
-    for (int game = from; game < nextInIdle_; ++game)
-        if (marks_[static_cast<std::size_t>(game)] == TMark::Present)
+    for (int game = from; game < shownFromStart_; ++game)
+        if (check_->Mark(game) == TMark::Present)
             found.push_back(game);
     if (found.empty())
         return;

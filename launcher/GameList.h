@@ -2,6 +2,7 @@
 // first asked for, and checks the rest in idle time; and the list view that shows it.
 #pragma once
 
+#include "BackgroundCheck.h"
 #include "GameCatalogue.h"
 #include "GameViews.h"
 #include "PlayStats.h"
@@ -13,6 +14,7 @@
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -58,9 +60,10 @@ public:
     void SetPlays(TPlayStats plays);
     const TPlayStats& Plays() const { return plays_; }
 
-    // Starts the ROM check anew with check: every row is checked when first asked for, and the
-    // rest in idle time. A check still running is dropped, with every mark it made.
-    void Recheck(std::unique_ptr<TRomCheck> check);
+    // Starts the ROM check anew with the checks makeCheck makes: every row is checked when first
+    // asked for, the rest on a thread of its own and in idle time. A check still running is
+    // dropped, with every mark it made.
+    void Recheck(const std::function<std::unique_ptr<TRomCheck>()>& makeCheck);
     // The row's ROMs are present, by the current check (made now if the row was not yet checked).
     bool Available(int row) const;
     bool CheckRunning() const { return idle_.isActive(); }
@@ -82,20 +85,19 @@ signals:
     void CheckFinished();
 
 private:
-    enum class TMark : std::uint8_t { Unchecked, Present, Missing };
     void CheckSome();
     bool GameAvailable(int game) const;
-    // Appends to the available view the games the idle check found present from `from` on.
-    void ShowCheckedFrom(int from);
+    // Appends to the available view the games settled present up to `to`.
+    void ShowCheckedFrom(int to);
     void FillRows();
     QString Description(int row, qsizetype limit) const;
     void RowsChanged(int first, int last);
 
     TGameCatalogue catalogue_;
-    std::unique_ptr<TRomCheck> check_;
-    mutable std::vector<TMark> marks_;
+    // Mutable: a row drawn before the check got to it is checked then.
+    mutable std::unique_ptr<TBackgroundCheck> check_;
     QTimer idle_;
-    int nextInIdle_ = 0;
+    int shownFromStart_ = 0; // the games from the first on the available view has looked at
     std::vector<bool> favourites_;
     TPlayStats plays_;
     TGameView view_ = TGameView::All;

@@ -283,7 +283,7 @@ void TForm1::FillCatalogue()
 {
     const QSignalBlocker blockDescs(GameDescs);
     games_->Load(*settings_);
-    games_->Recheck(RomCheckNow());
+    games_->Recheck([this] { return RomCheckNow(); });
     if (GameDescs->count() > 0)
         GameDescs->setCurrentRow(0);
     ShowPlayFigures();
@@ -342,7 +342,7 @@ std::string TForm1::EmulatorDirForCheck() const
 // Every game again, on the disk as it is now; a check still running is dropped.
 void TForm1::ROMCHECK()
 {
-    games_->Recheck(RomCheckNow());
+    games_->Recheck([this] { return RomCheckNow(); });
 }
 
 void TForm1::SetExecuteButton()
