@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -55,8 +56,15 @@ void TGameListModel::Load(const TIniFile& settings)
     beginResetModel();
     idle_.stop();
     check_.reset();
+    // Marks set since the start are not in the file yet: a game listed before keeps its own.
+    std::unordered_map<std::string, bool> marked;
+    for (int game = 0; game < catalogue_.Count(); ++game)
+        marked.try_emplace(std::string(catalogue_.Name(game)), favourites_[static_cast<std::size_t>(game)]);
     catalogue_.Load(settings);
     favourites_ = ReadFavourites(settings, catalogue_);
+    for (int game = 0; game < catalogue_.Count(); ++game)
+        if (const auto known = marked.find(std::string(catalogue_.Name(game))); known != marked.end())
+            favourites_[static_cast<std::size_t>(game)] = known->second;
     FillRows();
     endResetModel();
 }
