@@ -6,10 +6,13 @@
 //           button), the worst case being text that no game begins with;
 //   huge    a 10 MiB description in the list: a repaint of the list, and Escape to the settings written;
 //   memory  a catalogue of about 100 MB (1.75 million games): time to the window shown and peak
-//           memory of a fresh process, beside an empty window's.
+//           memory of a fresh process, beside an empty window's;
+//   views   N games (the check's collection, a tenth favourites, a fifth played): the available
+//           view chosen at once, filling in while the check runs (missing games shown: must be 0),
+//           then each view's key to the list repainted once every mark is final.
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON -DCMAKE_BUILD_TYPE=Release && cmake --build build-bench --target game_list_bench
-//   xvfb-run -a build-bench/game_list_bench [check|find|huge|memory ...]   (default: all)
+//   xvfb-run -a build-bench/game_list_bench [check|find|huge|memory|views ...]   (default: all)
 #include "FileSystem.h"
 #include "GameList.h"
 #include "IniFiles.h"
@@ -157,6 +160,78 @@ void Find(const std::vector<int>& sizes)
     }
 }
 
+// --- views ---
+
+// The check's collection in a program directory, with favourites and plays.
+fs::path ViewsProgramDir(int games, const std::string& options)
+{
+    const fs::path root = fs::temp_directory_path() / ("kabinex-list-bench-check-" + std::to_string(games));
+    BuildCollection(root, games);
+    WriteSettings(root, "[path]\nemudir=" + (root / "emu").string() + "/\nzipdir=" + (root / "zips").string() + "/\n" + options,
+                  games);
+    std::ofstream ini(root / "kabinex.ini", std::ios::binary | std::ios::app);
+    ini << "[favorites]\n";
+    for (int i = 0; i < games; i += 10)
+        ini << GameName(i) << "=1\n";
+    fs::create_directories(root / "state/kabinex");
+    std::ofstream played(root / "state/kabinex/played.tsv", std::ios::binary);
+    for (int i = 0; i < games; i += 5)
+        played << GameName(i) << '\t' << 1 + i % 7 << "\t2026-0" << 1 + i % 9 << "-1" << i % 10 << "T10:00:00\t" << i % 5000 << '\n';
+    setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+    return root;
+}
+
+bool PresentInCollection(std::string_view name)
+{
+    const int i = std::stoi(std::string(name.substr(4)));
+    return i % 2 == 0 || i % 4 == 1;
+}
+
+void ViewsWhileChecking(int games)
+{
+    // The available view kept from the last run: it is there from the first row on.
+    const Clock::time_point start = Clock::now();
+    auto form = StartIn(ViewsProgramDir(games, "[options]\nview=2\n"));
+    form->show();
+    int missingShown = 0;
+    int checkedUpTo = 0;
+    int fills = 0;
+    while (Games(*form).CheckRunning()) {
+        QCoreApplication::processEvents();
+        const int rows = form->GameDescs->count();
+        fills += rows > checkedUpTo ? 1 : 0;
+        for (; checkedUpTo < rows; ++checkedUpTo)
+            missingShown += PresentInCollection(Games(*form).Name(checkedUpTo)) ? 0 : 1;
+    }
+    const double finished = MillisecondsSince(start);
+    std::printf("available view kept from the last run, %d games: filled in %d steps, %d rows at %.1f ms from start, "
+                "missing games shown %d\n", games, fills, form->GameDescs->count(), finished, missingShown);
+}
+
+void ViewKeys(int games)
+{
+    auto form = StartIn(ViewsProgramDir(games, ""));
+    form->show();
+    (void)QTest::qWaitForWindowExposed(form.get());
+    (void)QTest::qWaitFor([&] { return !Games(*form).CheckRunning(); }, 120000);
+    form->GameDescs->setFocus();
+    form->GameDescs->setCurrentRow(games / 2);
+    std::printf("view keys, %d games, every mark final (key to list repainted, median / slowest of 5):\n", games);
+    for (const int key : {Qt::Key_2, Qt::Key_3, Qt::Key_4, Qt::Key_5, Qt::Key_1}) {
+        std::vector<double> times;
+        for (int run = 0; run < 5; ++run) {
+            QTest::keyClick(form->GameDescs, key == Qt::Key_1 ? Qt::Key_2 : Qt::Key_1, Qt::ControlModifier);
+            const Clock::time_point start = Clock::now();
+            QTest::keyClick(form->GameDescs, static_cast<Qt::Key>(key), Qt::ControlModifier);
+            form->GameDescs->viewport()->repaint();
+            times.push_back(MillisecondsSince(start));
+        }
+        std::printf("  Ctrl+%d %-22s %7d rows   %6.2f ms / %6.2f ms\n", key - Qt::Key_0,
+                    GameViewCaption(Games(*form).View()).toStdString().c_str(), form->GameDescs->count(), Median(times),
+                    *std::max_element(times.begin(), times.end()));
+    }
+}
+
 // --- huge ---
 
 void Huge()
@@ -269,7 +344,7 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> chosen(argv + 1, argv + argc);
     if (chosen.empty())
-        chosen = {"check", "find", "huge", "memory"};
+        chosen = {"check", "find", "huge", "memory", "views"};
     for (const std::string& part : chosen) {
         if (part == "memory") {
             Memory();
@@ -283,6 +358,10 @@ int main(int argc, char** argv)
             Find({100000});
         else if (part == "huge")
             Huge();
+        else if (part == "views") {
+            ViewsWhileChecking(100000);
+            ViewKeys(100000);
+        }
         std::fflush(stdout);
     }
     return 0;

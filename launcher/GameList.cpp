@@ -1,11 +1,15 @@
 #include "GameList.h"
 
+#include "Favourites.h"
 #include "IniFiles.h"
 #include "TypeToFind.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -42,6 +46,7 @@ protected:
 TGameListModel::TGameListModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
+    // Idle time between waits for the thread: slices of the check from the end.
     idle_.setInterval(0);
     connect(&idle_, &QTimer::timeout, this, &TGameListModel::CheckSome);
 }
@@ -51,42 +56,134 @@ void TGameListModel::Load(const TIniFile& settings)
     beginResetModel();
     idle_.stop();
     check_.reset();
+    // Marks set since the start are not in the file yet: a game listed before keeps its own.
+    std::unordered_map<std::string, bool> marked;
+    for (int game = 0; game < catalogue_.Count(); ++game)
+        marked.try_emplace(std::string(catalogue_.Name(game)), favourites_[static_cast<std::size_t>(game)]);
     catalogue_.Load(settings);
-    marks_.assign(static_cast<std::size_t>(catalogue_.Count()), TMark::Unchecked);
+    favourites_ = ReadFavourites(settings, catalogue_);
+    for (int game = 0; game < catalogue_.Count(); ++game)
+        if (const auto known = marked.find(std::string(catalogue_.Name(game))); known != marked.end())
+            favourites_[static_cast<std::size_t>(game)] = known->second;
+    FillRows();
     endResetModel();
 }
 
-void TGameListModel::Recheck(std::unique_ptr<TRomCheck> check)
+void TGameListModel::SetView(TGameView view)
 {
-    check_ = std::move(check);
-    marks_.assign(marks_.size(), TMark::Unchecked);
-    nextInIdle_ = 0;
+    beginResetModel();
+    view_ = view;
+    FillRows();
+    endResetModel();
+}
+
+void TGameListModel::FillRows()
+{
+    rows_.clear();
+    rowOfGame_.clear();
+    if (view_ == TGameView::All)
+        return;
+    // Only what the check has settled: the rest joins the available view as it is reached.
+    const bool finished = check_ && check_->Finished();
+    shownFromStart_ = !check_ ? 0 : finished ? catalogue_.Count() : check_->SettledFromStart();
+    const auto settledPresent = [this](int game) {
+        return game < shownFromStart_ && check_->Mark(game) == TMark::Present;
+    };
+    rows_ = GamesInView(view_, {catalogue_, settledPresent, favourites_, plays_});
+}
+
+int TGameListModel::GameAt(int row) const
+{
+    return view_ == TGameView::All ? row : rows_[static_cast<std::size_t>(row)];
+}
+
+int TGameListModel::RowOf(int game) const
+{
+    if (view_ == TGameView::All)
+        return game >= 0 && game < catalogue_.Count() ? game : -1;
+    if (rowOfGame_.size() != static_cast<std::size_t>(catalogue_.Count())) {
+        rowOfGame_.assign(static_cast<std::size_t>(catalogue_.Count()), -1);
+        for (std::size_t row = 0; row < rows_.size(); ++row)
+            rowOfGame_[static_cast<std::size_t>(rows_[row])] = static_cast<int>(row);
+    }
+    return game >= 0 && game < catalogue_.Count() ? rowOfGame_[static_cast<std::size_t>(game)] : -1;
+}
+
+void TGameListModel::SetFavourite(int game, bool favourite)
+{
+    favourites_[static_cast<std::size_t>(game)] = favourite;
+    if (view_ == TGameView::Favourites) {
+        SetView(view_);
+        return;
+    }
+    if (const int row = RowOf(game); row >= 0)
+        RowsChanged(row, row);
+}
+
+void TGameListModel::SetPlays(TPlayStats plays)
+{
+    plays_ = std::move(plays);
+    if (view_ == TGameView::MostPlayed || view_ == TGameView::Recent)
+        SetView(view_);
+}
+
+void TGameListModel::RowsChanged(int first, int last)
+{
+    emit dataChanged(index(first, 0), index(last, columnCount() - 1), {Qt::DisplayRole, ShownTextRole});
+}
+
+void TGameListModel::Recheck(const std::function<std::unique_ptr<TRomCheck>()>& makeCheck)
+{
+    check_.reset(); // its thread ends first
+    check_ = std::make_unique<TBackgroundCheck>(catalogue_, makeCheck(), makeCheck());
     idle_.start();
+    if (view_ == TGameView::Available) {
+        SetView(view_); // empty until the check finds games present
+        return;
+    }
     // The view draws its rows again, which checks them first.
-    if (!marks_.empty())
-        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DisplayRole, ShownTextRole});
+    if (rowCount() > 0)
+        RowsChanged(0, rowCount() - 1);
 }
 
 bool TGameListModel::Available(int row) const
 {
-    TMark& mark = marks_[static_cast<std::size_t>(row)];
-    if (mark == TMark::Unchecked)
-        mark = check_ && check_->Available(catalogue_.Name(row)) ? TMark::Present : TMark::Missing;
-    return mark == TMark::Present;
+    return GameAvailable(GameAt(row));
+}
+
+bool TGameListModel::GameAvailable(int game) const
+{
+    return check_ && check_->Present(game);
 }
 
 void TGameListModel::CheckSome()
 {
-    QElapsedTimer slice;
-    slice.start();
-    const int rows = rowCount();
-    while (nextInIdle_ < rows) {
-        Available(nextInIdle_++);
-        if (nextInIdle_ % 32 == 0 && slice.elapsed() >= IdleSliceMs)
-            return;
-    }
+    if (!check_->Finished())
+        check_->CheckFromEnd(IdleSliceMs);
+    const bool finished = check_->Finished();
+    ShowCheckedFrom(finished ? catalogue_.Count() : check_->SettledFromStart());
+    if (!finished)
+        return;
     idle_.stop();
     emit CheckFinished();
+}
+
+void TGameListModel::ShowCheckedFrom(int to)
+{
+    const int from = std::exchange(shownFromStart_, std::max(shownFromStart_, to));
+    if (view_ != TGameView::Available)
+        return;
+    std::vector<int> found;
+    for (int game = from; game < shownFromStart_; ++game)
+        if (check_->Mark(game) == TMark::Present)
+            found.push_back(game);
+    if (found.empty())
+        return;
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(found.size()) - 1);
+    rows_.insert(rows_.end(), found.begin(), found.end());
+    rowOfGame_.clear();
+    endInsertRows();
 }
 
 int TGameListModel::FindByPrefix(std::u32string_view folded, int from) const
@@ -94,7 +191,19 @@ int TGameListModel::FindByPrefix(std::u32string_view folded, int from) const
     const int rows = rowCount();
     for (int i = 0; i < rows; ++i) {
         const int row = (from + i) % rows;
-        if (BeginsWithFolded(catalogue_.Description(row), folded))
+        if (BeginsWithFolded(catalogue_.Description(GameAt(row)), folded))
+            return row;
+    }
+    return -1;
+}
+
+int TGameListModel::FindContaining(const std::vector<std::u32string>& words, int from) const
+{
+    const int rows = rowCount();
+    for (int i = 0; i < rows; ++i) {
+        const int row = (from + i) % rows;
+        const std::string_view description = catalogue_.Description(GameAt(row));
+        if (std::ranges::all_of(words, [&](const std::u32string& word) { return HoldsFolded(description, word); }))
             return row;
     }
     return -1;
@@ -102,14 +211,19 @@ int TGameListModel::FindByPrefix(std::u32string_view folded, int from) const
 
 QString TGameListModel::Description(int row, qsizetype limit) const
 {
-    const std::string_view text = CutUtf8(catalogue_.Description(row), static_cast<std::size_t>(limit));
-    const QString plain = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    return Available(row) ? plain : MissingMark + plain;
+    const int game = GameAt(row);
+    const std::string_view text = CutUtf8(catalogue_.Description(game), static_cast<std::size_t>(limit));
+    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (Favourite(game))
+        shown.prepend(FavouriteMark);
+    return GameAvailable(game) ? shown : MissingMark + shown;
 }
 
 int TGameListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : catalogue_.Count();
+    if (parent.isValid())
+        return 0;
+    return view_ == TGameView::All ? catalogue_.Count() : static_cast<int>(rows_.size());
 }
 
 int TGameListModel::columnCount(const QModelIndex& parent) const
@@ -127,14 +241,17 @@ QVariant TGameListModel::data(const QModelIndex& index, int role) const
     if (index.column() == NameColumn) {
         if (role != Qt::DisplayRole)
             return {};
-        const std::string_view name = catalogue_.Name(row);
+        const std::string_view name = Name(row);
         return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     }
     if (role == Qt::DisplayRole)
         return Description(row, std::numeric_limits<qsizetype>::max());
-    if (role == ShownTextRole)
+    if (role == ShownTextRole) {
+        const int game = GameAt(row);
+        const qsizetype marks = (GameAvailable(game) ? 0 : MissingMark.size()) + (Favourite(game) ? FavouriteMark.size() : 0);
         // Four UTF-8 bytes at most per character.
-        return Description(row, ShownCharacters * 4).left(ShownCharacters + MissingMark.size());
+        return Description(row, ShownCharacters * 4).left(ShownCharacters + marks);
+    }
     return {};
 }
 

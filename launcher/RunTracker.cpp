@@ -125,7 +125,11 @@ void TRunTracker::Started(std::unique_ptr<TChildProcess> emulator, TRecordedLaun
     auto watch = std::make_unique<TProcessWatch>(identity, TWatchScope::Session);
     TProcessWatch* key = watch.get();
     emulator.release()->setParent(key); // reaps the emulator itself
-    connect(key, &TProcessWatch::Ended, this, [this, key, gameDir] { Ended(key, gameDir); });
+    connect(key, &TProcessWatch::Ended, this,
+            [this, key, gameDir, game = launch.record.game, started = QDateTime::currentDateTime()] {
+                Ended(key, gameDir);
+                emit GameEnded(game, started);
+            });
     games_[gameDir].pending.push_back(std::move(launch));
     Follow(gameDir, std::move(watch), identity);
 }

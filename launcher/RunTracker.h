@@ -7,6 +7,7 @@
 #include "CleanupRecord.h"
 #include "FmxUtils.h"
 
+#include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
@@ -63,6 +64,8 @@ public:
 signals:
     // After the clean-up of gameDir has run.
     void CleanedUp(const QString& gameDir);
+    // A game this Kabinex started has ended: its emulator's session is over.
+    void GameEnded(const std::string& game, const QDateTime& started);
 
 private:
     struct TGameRuns {

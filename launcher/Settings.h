@@ -19,6 +19,8 @@ inline constexpr const char* GamesSection = "games";
 inline constexpr const char* EmulatorDirKey = "emudir";
 inline constexpr const char* ZipDirKey = "zipdir";
 inline constexpr const char* UnzipperKey = "unzipper";
+// The list's view, "1" to "5" as in the menu (options section); missing: the whole catalogue.
+inline constexpr const char* ViewKey = "view";
 inline constexpr const char* DefaultEmulatorDir = ".";
 inline constexpr const char* DefaultUnzipper = "unzip";
 

@@ -99,3 +99,25 @@ bool BeginsWithFolded(std::string_view utf8, std::u32string_view folded)
     }
     return true;
 }
+
+bool HoldsFolded(std::string_view utf8, std::u32string_view folded)
+{
+    for (std::size_t at = 0; at < utf8.size();) {
+        if (BeginsWithFolded(utf8.substr(at), folded))
+            return true;
+        // On to the next character; bytes that are no UTF-8 are stepped over one by one.
+        const std::size_t before = at;
+        if (NextCodePoint(utf8, at) == NoCharacter)
+            at = before + 1;
+    }
+    return folded.empty();
+}
+
+std::vector<std::u32string> FoldedWords(QStringView typed)
+{
+    std::vector<std::u32string> words;
+    for (const QStringView word : typed.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        if (std::u32string folded = FoldedForFind(word); !folded.empty())
+            words.push_back(std::move(folded));
+    return words;
+}

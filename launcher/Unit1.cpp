@@ -4,6 +4,8 @@
 #include "Artwork.h"
 #include "Controls.h"
 #include "Dialogs.h"
+#include "Favourites.h"
+#include "FindBox.h"
 #include "FileSystem.h"
 #include "GifUnit.h"
 #include "Graphics.h"
@@ -11,15 +13,19 @@
 #include "IniFiles.h"
 #include "PictureCache.h"
 #include "Preview.h"
+#include "TypeToFind.h"
 #include "Screen.h"
 #include "progress.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QShortcut>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -174,7 +180,53 @@ void TForm1::WireEvents()
     GameDescs->addAction(addGames);
     GameDescs->setContextMenuPolicy(Qt::ActionsContextMenu);
     ConnectHandler(addGames, &QAction::triggered, this, &TForm1::AddGamesClick);
+    AddListActions();
+    connect(&Runs(), &TRunTracker::GameEnded, this,
+            [this](const std::string& game, const QDateTime& started) { Guarded([&] { GameEnded(game, started); }); });
     connect(games_, &TGameListModel::CheckFinished, this, &TForm1::ReportMarksFinal);
+    // The available view fills in as the check goes: its first game found is selected.
+    connect(games_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (GameDescs->currentRow() < 0 && GameDescs->count() > 0)
+            Guarded([this] { GameDescs->setCurrentRow(0); });
+    });
+}
+
+// The views, the favourite mark and the find box, from the list's context menu and keys alone.
+void TForm1::AddListActions()
+{
+    const auto onList = [this](const QKeySequence& keys, auto handler) {
+        auto* shortcut = new QShortcut(keys, GameDescs);
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [handler] { Guarded(handler); });
+    };
+    auto* views = new QMenu(QStringLiteral("Mostrar"), GameDescs);
+    auto* group = new QActionGroup(views);
+    for (int i = 0; i < GameViewCount; ++i) {
+        const auto view = static_cast<TGameView>(i);
+        QAction* action = views->addAction(GameViewCaption(view));
+        action->setCheckable(true);
+        // Taken while the list has the focus: the submenu stands in the list's own menu.
+        action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i)));
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setActionGroup(group);
+        connect(action, &QAction::triggered, this, [this, view] { Guarded([this, view] { ChooseView(view); }); });
+        viewActions_[i] = action;
+    }
+    GameDescs->addAction(views->menuAction());
+    auto* favourite = new QAction(QStringLiteral("Favorito"), GameDescs);
+    favourite->setObjectName(QStringLiteral("FavouriteAction"));
+    favourite->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    favourite->setShortcutContext(Qt::WidgetShortcut);
+    GameDescs->addAction(favourite);
+    ConnectHandler(favourite, &QAction::triggered, this, &TForm1::FavouriteClick);
+
+    findBox_ = new TFindBox(this);
+    const QRect list = GameDescs->geometry();
+    findBox_->setGeometry(list.left(), list.bottom() - 26, list.width(), 26);
+    connect(findBox_, &TFindBox::FindNext, this, [this](const QString& text) { Guarded([&] { FindNextGame(text); }); });
+    connect(findBox_, &TFindBox::Closed, GameDescs, qOverload<>(&QWidget::setFocus));
+    onList(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { findBox_->Open(); });
+    onList(QKeySequence(Qt::Key_F3), [this] { FindNextGame(findBox_->Text()); });
 }
 
 // The start-up benchmark times the check through this descriptor; nothing else sets it.
@@ -198,7 +250,31 @@ void TForm1::FormCreate()
         optionsRead_[i] = ReadOption(*settings_, Options[i]);
         optionBoxes_[i]->setChecked(optionsRead_[i].checked);
     }
+    ReadView();
+    games_->SetPlays(LoadPlayStats(PlayStatsPath()));
     FillCatalogue();
+}
+
+void TForm1::ReadView()
+{
+    // No value holds a line break: this one stands for a missing entry.
+    const std::string missing = "\n";
+    const std::string read = settings_->ReadString(settings::OptionsSection, settings::ViewKey, missing);
+    if (read != missing)
+        viewRead_ = read;
+    const TGameView view = viewRead_ ? GameViewFromText(*viewRead_).value_or(TGameView::All) : TGameView::All;
+    viewActions_[static_cast<int>(view)]->setChecked(true);
+    games_->SetView(view);
+}
+
+std::optional<std::string> TForm1::ViewToWrite() const
+{
+    const TGameView view = games_->View();
+    if (viewRead_ && GameViewFromText(*viewRead_).value_or(TGameView::All) == view)
+        return viewRead_;
+    if (!viewRead_ && view == TGameView::All)
+        return std::nullopt;
+    return GameViewText(view);
 }
 
 // The "games" section: the keys are the ROM-set names, the values their descriptions. Rows are
@@ -207,9 +283,10 @@ void TForm1::FillCatalogue()
 {
     const QSignalBlocker blockDescs(GameDescs);
     games_->Load(*settings_);
-    games_->Recheck(RomCheckNow());
+    games_->Recheck([this] { return RomCheckNow(); });
     if (GameDescs->count() > 0)
         GameDescs->setCurrentRow(0);
+    ShowPlayFigures();
 }
 
 void TForm1::FormDestroy()
@@ -217,13 +294,17 @@ void TForm1::FormDestroy()
     if (!settings_)
         return;
     using namespace settings;
-    // One write for all eight values: the file is replaced whole or left as it was.
+    // One write for every value: the file is replaced whole or left as it was.
     std::vector<TIniValue> values{
         {PathSection, EmulatorDirKey, ToStd(MaveDir->text())},
         {PathSection, ZipDirKey, ToStd(ZipDir->text())},
     };
     for (int i = 0; i < OptionCount; ++i)
         values.push_back({OptionsSection, Options[i].key, OptionValue(optionsRead_[i], optionBoxes_[i]->isChecked())});
+    if (const std::optional<std::string> view = ViewToWrite())
+        values.push_back({OptionsSection, ViewKey, *view});
+    for (TIniValue& favourite : FavouriteValues(*settings_, games_->Catalogue(), games_->Favourites()))
+        values.push_back(std::move(favourite));
     settings_->WriteValues(values);
 }
 
@@ -238,7 +319,7 @@ std::string TForm1::SelectedGame() const
     const int row = GameDescs->currentRow();
     if (row < 0 || row >= games_->rowCount())
         return {};
-    return std::string(games_->Catalogue().Name(row));
+    return std::string(games_->Name(row));
 }
 
 std::unique_ptr<TRomCheck> TForm1::RomCheckNow() const
@@ -261,7 +342,7 @@ std::string TForm1::EmulatorDirForCheck() const
 // Every game again, on the disk as it is now; a check still running is dropped.
 void TForm1::ROMCHECK()
 {
-    games_->Recheck(RomCheckNow());
+    games_->Recheck([this] { return RomCheckNow(); });
 }
 
 void TForm1::SetExecuteButton()
@@ -289,7 +370,16 @@ void TForm1::GameDescsClick()
         ShowScreenshot(platform::IsPlainFileName(game) ? ScreenshotPath(game) : PlaceholderPath());
         PrefetchNeighbours();
     }
+    ShowPlayFigures();
     SetExecuteButton();
+}
+
+// The list's hint, then how the selected game has been played.
+void TForm1::ShowPlayFigures()
+{
+    const int row = GameDescs->currentRow();
+    const QString hint = QString::fromUtf8(RowNamed("GameDescs").hint);
+    GameDescs->setToolTip(row < 0 ? hint : hint + QLatin1Char('\n') + PlayFigures(games_->Plays().Find(games_->Name(row))));
 }
 
 // The games above and below are the likely next ones: their PNG and JPEG screenshots are decoded
@@ -300,7 +390,7 @@ void TForm1::PrefetchNeighbours()
     for (const int next : {row + 1, row - 1}) {
         if (next < 0 || next >= games_->rowCount())
             continue;
-        const std::string game(games_->Catalogue().Name(next));
+        const std::string game(games_->Name(next));
         if (!platform::IsPlainFileName(game))
             continue;
         const std::string path = ScreenshotPath(game);
@@ -428,6 +518,71 @@ void TForm1::AddGamesClick()
     Screen::SetCursor(TCursor::Default);
     Dialogs().ShowMessage(QString::fromStdString(addgames::Summary(result)));
     GameDescsClick(); // the list starts again at its first game: its picture and launch button
+}
+
+void TForm1::ChooseView(TGameView view)
+{
+    const int row = GameDescs->currentRow();
+    const int game = row >= 0 ? games_->GameAt(row) : -1;
+    viewActions_[static_cast<int>(view)]->setChecked(true);
+    {
+        const QSignalBlocker quiet(GameDescs);
+        games_->SetView(view);
+    }
+    SelectGame(game);
+}
+
+void TForm1::SelectGame(int game)
+{
+    const int row = games_->RowOf(game);
+    GameDescs->setCurrentRow(row >= 0 ? row : 0);
+    if (GameDescs->currentRow() >= 0)
+        GameDescs->scrollTo(GameDescs->currentIndex());
+    GameDescsClick(); // the picture and the button, also when the view is empty
+}
+
+void TForm1::FavouriteClick()
+{
+    const int row = GameDescs->currentRow();
+    if (row < 0)
+        return;
+    const int game = games_->GameAt(row);
+    {
+        const QSignalBlocker quiet(GameDescs);
+        games_->SetFavourite(game, !games_->Favourite(game));
+    }
+    if (games_->RowOf(game) != row)
+        SelectGame(game); // left the favourites view
+}
+
+void TForm1::FindNextGame(const QString& text)
+{
+    const std::vector<std::u32string> words = FoldedWords(text);
+    const int rows = GameDescs->count();
+    if (words.empty() || rows == 0)
+        return;
+    const int found = games_->FindContaining(words, (GameDescs->currentRow() + 1) % rows);
+    if (found >= 0) {
+        GameDescs->setCurrentRow(found);
+        GameDescs->scrollTo(GameDescs->currentIndex());
+    }
+}
+
+void TForm1::GameEnded(const std::string& game, const QDateTime& started)
+{
+    const long long seconds = started.secsTo(QDateTime::currentDateTime());
+    TPlayStats plays = RecordPlay(PlayStatsPath(), game, started, seconds);
+    const int row = GameDescs->currentRow();
+    const int selected = row >= 0 ? games_->GameAt(row) : -1;
+    const TGameView view = games_->View();
+    {
+        const QSignalBlocker quiet(GameDescs);
+        games_->SetPlays(std::move(plays));
+    }
+    if (view == TGameView::MostPlayed || view == TGameView::Recent)
+        SelectGame(selected); // the rows moved
+    else
+        ShowPlayFigures();
 }
 
 void TForm1::ButtonQuitClick()

@@ -14,7 +14,10 @@
 #include <string>
 #include <vector>
 
+class QAction;
+class QDateTime;
 class QCheckBox;
+class TFindBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -50,6 +53,14 @@ public:
     void ButtonQuitClick();
     // Adds the games found on disk to the catalogue, then fills and checks the list again.
     void AddGamesClick();
+    // Shows the view in the list, the selected game kept where the view holds it.
+    void ChooseView(TGameView view);
+    // Marks or unmarks the selected game as a favourite.
+    void FavouriteClick();
+    // Selects the next game after the selected one whose description holds the words of text.
+    void FindNextGame(const QString& text);
+    // Adds the play of a game that has ended to the play statistics.
+    void GameEnded(const std::string& game, const QDateTime& started);
 
     // Shows the screenshot file at path (GIF, PNG or JPEG) in Screenshot, or the placeholder when
     // there is no such file.
@@ -110,6 +121,13 @@ private:
     // Shows the cursor and the caption of a launch, and then what it came to.
     void RunLaunch(const TLaunchRequest& request);
     void ReportMarksFinal() const;
+    void AddListActions();
+    // Selects game where the view shows it, else the view's first row.
+    void SelectGame(int game);
+    void ReadView();
+    void ShowPlayFigures();
+    // The view to write back at exit: as read while unchanged, nothing while never chosen.
+    std::optional<std::string> ViewToWrite() const;
     // Runs a file-open dialog and stores the picked file's directory in field, or marker on cancel.
     void PickDirectory(QLineEdit* field, const struct TOpenDialogFilters& filter, const QString& marker);
 
@@ -126,4 +144,7 @@ private:
     // The options as read at start, written back as they were unless their box changed.
     std::array<settings::TOptionRead, settings::OptionCount> optionsRead_{};
     TGameLauncher launcher_;
+    TFindBox* findBox_ = nullptr;
+    std::array<QAction*, GameViewCount> viewActions_{};
+    std::optional<std::string> viewRead_; // the view's value as the file held it
 };

@@ -67,6 +67,11 @@ public:
             return false;
         }
         const std::optional<std::size_t> found = parse_.FindSection(section);
+        if (v.erase) {
+            if (const std::optional<TIniEntry> entry = found ? parse_.FindEntry(*found, key) : std::nullopt)
+                replaced_[LineBreakBefore(entry->keyBegin)] = {entry->lineEnd, std::string(), true};
+            return true;
+        }
         if (const std::optional<TIniEntry> entry = found ? parse_.FindEntry(*found, key) : std::nullopt) {
             const bool changes = parse_.Value(*entry) != v.value;
             if (changes && !StorableValue(v.value))
@@ -146,6 +151,20 @@ private:
         std::vector<std::pair<std::string, std::string>> entries;
         std::unordered_map<std::string, std::size_t> index; // entries by key, lowered
     };
+
+    // An erased line goes with the line break before it, so that what follows its text (its own
+    // line break, or a key added after it) stays in place.
+    std::size_t LineBreakBefore(std::size_t keyBegin) const
+    {
+        std::size_t at = keyBegin;
+        while (at > 0 && (parse_.bytes[at - 1] == ' ' || parse_.bytes[at - 1] == '\t'))
+            --at;
+        if (at > 0 && parse_.bytes[at - 1] == '\n')
+            --at;
+        if (at > 0 && parse_.bytes[at - 1] == '\r')
+            --at;
+        return at;
+    }
 
     // Where a new key of section s goes: after its last entry, else after its header.
     std::size_t LastEntryEnd(std::size_t s)

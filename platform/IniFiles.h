@@ -20,6 +20,8 @@ struct TIniValue {
     std::string section;
     std::string key;
     std::string value;
+    // The entry's line goes (value unused); nothing happens when there is no such entry.
+    bool erase = false;
 };
 
 class TIniFile {

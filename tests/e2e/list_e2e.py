@@ -5,7 +5,9 @@ Session one types in the game list over marked and accented descriptions and rea
 from the preview (each game's screenshot is one flat colour): a new text looks from the next game
 on, letters within a second extend it, a blank belongs to it, the mark and the accents are no part
 of it, and Down, Enter and Escape keep their meaning. Session two starts on a 10 MiB description
-and quits with Escape: the window answers and the description is written back whole.
+and quits with Escape: the window answers and the description is written back whole. Session
+three finds words anywhere in a title through Ctrl+F: accents, letter case and the marks ignored,
+Enter and F3 on to the next game, Escape back to the list, and the favourite written at exit.
 
 Usage: list_e2e.py --kabinex BUILD/kabinex [--wm openbox] [--keep DIR]
 Exit status 0 on success, 1 on failure, 77 when the X tools are not installed.
@@ -137,8 +139,62 @@ def huge_description(x, kabinex, root):
         kill_group(proc)
 
 
+FIND_GAMES = [
+    ("alpha", "Alpha", True, (40, 90, 200)),
+    ("sombra", "La Sombra del Drag\u00f3n", True, (200, 40, 40)),
+    ("tesoro", "Tesoro dorado", False, (40, 180, 60)),
+    ("night", "Night of the DRAGON", False, (150, 60, 160)),
+    ("omega", "Omega", True, (230, 200, 30)),
+]
+
+
+def find_anywhere(x, kabinex, root):
+    make_program_dir(root, FIND_GAMES)
+    with open(os.path.join(root, "kabinex.ini"), "a", encoding="utf-8") as f:
+        f.write("[favorites]\nsombra=1\n")
+    proc, window = start(x, kabinex, root)
+    try:
+        left, top = x.geometry(window)[:2]
+        spot = (left + SCREENSHOT[0] + SCREENSHOT[2] // 2, top + SCREENSHOT[1] + SCREENSHOT[3] // 2)
+        colours = {name: colour for name, _, _, colour in FIND_GAMES}
+
+        def expect(game, what):
+            poll(f"{what}: the preview of {game}", lambda: close_to(x.capture().pixel(*spot), colours[game]))
+            log(f"ok: {what}")
+
+        x.focus(window)
+        expect("alpha", "the first game selected at start")
+        x.key("ctrl+f")
+        time.sleep(0.5)
+        x.run("xdotool", "type", "--delay", "60", "dragon")
+        x.key("Return")
+        expect("sombra", "'dragon' finds the favourite 'La Sombra del Dragón' in the middle of its title")
+        x.key("F3")
+        expect("night", "F3 goes on to the marked 'Night of the DRAGON'")
+        x.key("Return")
+        expect("sombra", "Enter wraps past the end")
+        x.key("ctrl+a")
+        x.run("xdotool", "type", "--delay", "60", "ORO tes")
+        x.key("Return")
+        expect("tesoro", "two words anywhere, in any order")
+        x.key("Escape")
+        time.sleep(0.5)
+        x.key("Down")
+        expect("night", "after Escape the keys go to the list again")
+        x.key("F3")
+        expect("tesoro", "F3 in the list finds the last text again")
+        x.key("ctrl+d")  # tesoro becomes a favourite
+        quit_with_escape(x, window, proc)
+        with open(os.path.join(root, "kabinex.ini"), encoding="utf-8") as f:
+            text = f.read()
+        check("[favorites]\nsombra=1\ntesoro=1\n[" in text, f"favourites at exit: {text!r}")
+        log("ok: the program ran on after Escape in the find box, and Ctrl+D's favourite was written")
+    finally:
+        kill_group(proc)
+
+
 def sessions(x, args, root):
-    for number, session in enumerate([type_to_find, huge_description]):
+    for number, session in enumerate([type_to_find, huge_description, find_anywhere]):
         session(x, args.kabinex, os.path.join(root, str(number)))
 
 

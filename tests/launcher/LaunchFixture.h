@@ -139,13 +139,14 @@ protected:
         form.ButtonExecute->click();
     }
 
-    // The clean-up records on disk.
+    // The clean-up records on disk (the play statistics stand beside them).
     std::vector<std::string> RecordFiles() const
     {
         std::vector<std::string> files;
         if (fs::exists(root / "state/kabinex"))
             for (const auto& entry : fs::directory_iterator(root / "state/kabinex"))
-                files.push_back(entry.path().string());
+                if (!entry.path().filename().string().starts_with("played.tsv"))
+                    files.push_back(entry.path().string());
         return files;
     }
 
