@@ -8,11 +8,9 @@
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 
-extern char** environ;
 
 namespace {
 
@@ -66,23 +64,13 @@ protected:
     pid_t StartLaunchingKabinex(const std::string& when)
     {
         std::vector<std::string> environment;
-        for (char** variable = environ; *variable; ++variable)
-            environment.emplace_back(*variable);
         for (const char* name : {"MAVE_STANDIN_RECORD", "MAVE_STANDIN_UNTIL", "MAVE_STANDIN_APPEND", "XDG_STATE_HOME"})
             environment.push_back(std::string("KBX_CHILD_") + name + "=" + std::getenv(name));
         environment.push_back("KBX_CHILD_PROGRAM_DIR=" + root / "prog");
         environment.push_back("KBX_CHILD_WHEN=" + when);
         environment.push_back("KBX_CHILD_READY=" + root / "ready");
-        const std::string filter = std::string("--gtest_filter=") + testing::UnitTest::GetInstance()->current_test_suite()->name()
-            + "." + testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::vector<char*> argv{const_cast<char*>("test_launcher"), const_cast<char*>(filter.c_str()), nullptr};
-        std::vector<char*> envp;
-        for (std::string& variable : environment)
-            envp.push_back(variable.data());
-        envp.push_back(nullptr);
-
-        pid_t child = 0;
-        if (posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv.data(), envp.data()) != 0)
+        const pid_t child = StartThisTestAgain(environment);
+        if (child == 0)
             return 0;
         if (!QTest::qWaitFor([&] { return fs::exists(root / "ready"); }, 60000)) {
             kill(child, SIGKILL);
