@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "FmProgr.h"
 #include "ProcessIdentity.h"
+#include "ZipDirectory.h"
 #include "progress.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -23,6 +25,10 @@ constexpr int ProgressStepMilliseconds = 100;
 constexpr double ProgressCeiling = 0.99;
 constexpr int GroupEndPolls = 100;
 constexpr int GroupEndPollMilliseconds = 20;
+constexpr int ReadyPollMilliseconds = 50;
+// The session's members and the private directory are looked over at most this often.
+constexpr qint64 LookMilliseconds = 1000;
+constexpr std::size_t MostTools = 16;
 
 bool IsUserInput(QEvent::Type type)
 {
@@ -52,9 +58,36 @@ TExtractionWait::TExtractionWait(QWidget* window, std::function<double()> progre
 {
 }
 
+void TExtractionWait::Watch(bool on)
+{
+    if (on)
+        qApp->installEventFilter(this);
+    else
+        qApp->removeEventFilter(this);
+}
+
+TWaitEnd TExtractionWait::RunUntil(const std::function<bool()>& ready)
+{
+    if (ready())
+        return TWaitEnd::ScriptEnded;
+    Watch(true);
+    QEventLoop loop;
+    loop_ = &loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (ready())
+            loop.quit();
+    });
+    poll.start(ReadyPollMilliseconds);
+    loop.exec();
+    loop_ = nullptr;
+    Watch(false);
+    return cancelled_ ? TWaitEnd::Cancelled : TWaitEnd::ScriptEnded;
+}
+
 TWaitEnd TExtractionWait::Run(TChildProcess& script)
 {
-    qApp->installEventFilter(this);
+    Watch(true);
     startedAt_ = QDateTime::currentMSecsSinceEpoch();
     QTimer progressTimer;
     connect(&progressTimer, &QTimer::timeout, this, &TExtractionWait::ShowProgress);
@@ -69,7 +102,7 @@ TWaitEnd TExtractionWait::Run(TChildProcess& script)
             platform::SleepMilliseconds(GroupEndPollMilliseconds);
     }
     progressTimer.stop();
-    qApp->removeEventFilter(this);
+    Watch(false);
     if (progressShown_ && ProgressHook)
         ProgressHook(1.0f);
     return cancelled_ ? TWaitEnd::Cancelled : TWaitEnd::ScriptEnded;
@@ -125,4 +158,48 @@ bool TExtractionWait::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
         Cancel();
     return true;
+}
+
+TExtractionShare::TExtractionShare(pid_t script, const std::string& archive, std::string stagingDir)
+    : script_(TProcessIdentity::Of(script)), archive_(archive), stagingDir_(std::move(stagingDir))
+{
+    struct stat info {};
+    if (platform::OpenRegularFile(archive, true, info))
+        archiveBytes_ = static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<std::uint64_t> TExtractionShare::BytesRead()
+{
+    const std::optional<std::uint64_t> script = BytesReadBy(script_.pid);
+    if (!script || archiveBytes_ == 0)
+        return std::nullopt;
+    std::erase_if(tools_, [](const TProcessIdentity& tool) { return !tool.IsRunning(); });
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (tools_.empty() && now - lastLook_ >= LookMilliseconds) {
+        lastLook_ = now;
+        tools_ = LiveSessionMembers(script_, MostTools);
+        std::erase(tools_, script_);
+    }
+    std::uint64_t bytes = *script;
+    for (const TProcessIdentity& tool : tools_)
+        bytes += BytesReadBy(tool.pid).value_or(0);
+    return bytes;
+}
+
+double TExtractionShare::TreeShare()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - lastLook_ < LookMilliseconds)
+        return shown_;
+    lastLook_ = now;
+    if (!uncompressed_)
+        uncompressed_ = UncompressedSize(archive_).value_or(0);
+    return *uncompressed_ > 0 ? double(platform::TreeBytes(stagingDir_)) / double(*uncompressed_) : 0.0;
+}
+
+double TExtractionShare::Fraction()
+{
+    const std::optional<std::uint64_t> read = BytesRead();
+    shown_ = std::max(shown_, read ? double(*read) / double(archiveBytes_) : TreeShare());
+    return shown_;
 }

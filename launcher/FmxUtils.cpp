@@ -25,7 +25,8 @@ std::string ExecutablePath(const std::string& fileName, const std::string& direc
 
 std::unique_ptr<TChildProcess> ExecuteFile(const std::string& fileName, const std::vector<std::string>& parameters,
                                            const std::string& directory, TShowState show, int* error,
-                                           const std::vector<std::string>& environment)
+                                           const std::vector<std::string>& environment,
+                                           const std::vector<int>& inherited)
 {
     const std::string path = ExecutablePath(fileName, directory);
     const auto streams = show == TShowState::Hidden ? platform::StandardStreams::Null
@@ -45,5 +46,5 @@ std::unique_ptr<TChildProcess> ExecuteFile(const std::string& fileName, const st
         argv = {path};
     }
     argv.insert(argv.end(), parameters.begin(), parameters.end());
-    return platform::StartDetached(program, argv, directory, streams, error, environment);
+    return platform::StartDetached(program, argv, directory, streams, error, environment, inherited);
 }

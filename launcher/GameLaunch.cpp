@@ -4,6 +4,7 @@
 #include "ExtractionWait.h"
 #include "FileSystem.h"
 #include "Guard.h"
+#include "Locks.h"
 #include "RomCheck.h"
 #include "SysUtils.h"
 #include "ZipDirectory.h"
@@ -42,6 +43,21 @@ QString StartFailureReason(int error)
     }
 }
 
+// Why launches cannot be recorded, and what that means for the user.
+QString UnrecordableReason()
+{
+    return QStringLiteral("Kabinex no puede registrar los lanzamientos porque no puede escribir en %1. Sin ese "
+                          "registro, los archivos extraídos de un ZIP quedarían en el disco si Kabinex terminara "
+                          "antes que el juego.")
+        .arg(Text(CleanupRecordDir()));
+}
+
+QString UnrecordedNotice()
+{
+    return UnrecordableReason()
+        + QStringLiteral(" Los juegos ya descomprimidos se inician; los que están en un ZIP, no.");
+}
+
 std::string WriteFailure(const std::string& path)
 {
     return "nach " + path + " kann nicht geschrieben werden";
@@ -56,6 +72,24 @@ void WriteLaunchFile(const std::string& path, const std::vector<std::string>& li
         throw Exception(WriteFailure(path));
     }
 }
+
+// The lock file and the script of a launch, removed however the launch ends.
+struct TLaunchFiles {
+    explicit TLaunchFiles(const std::string& emulatorDir)
+        : lockFile(platform::JoinPath(emulatorDir, "lockfile.$$$")), script(platform::JoinPath(emulatorDir, "lockfile.bat"))
+    {
+    }
+    ~TLaunchFiles()
+    {
+        platform::DeleteFile(script);
+        platform::DeleteFile(lockFile);
+    }
+    TLaunchFiles(const TLaunchFiles&) = delete;
+    TLaunchFiles& operator=(const TLaunchFiles&) = delete;
+
+    const std::string lockFile;
+    const std::string script;
+};
 
 // Takes back an extraction that does not go on to a run, also when an error ends the launch.
 class TUndoUnlessKept {
@@ -138,6 +172,9 @@ TLaunchNotice NoticeFor(const TLaunchOutcome& outcome)
     case TLaunchEnd::Refused: return {TNoticeBox::Message, Text(outcome.message)};
     case TLaunchEnd::Failed: return {TNoticeBox::Error, ErrorBoxText(outcome.message.c_str())};
     case TLaunchEnd::Started:
+        if (!outcome.message.empty())
+            return {TNoticeBox::Message, Text(outcome.message)};
+        break;
     case TLaunchEnd::Cancelled: break;
     }
     return {TNoticeBox::None, {}};
@@ -191,7 +228,11 @@ std::optional<TLaunchOutcome> TGameLauncher::Extract(const TLaunchRequest& reque
 
     TExtractingShown extracting(showExtracting_);
     // Without the record a Kabinex that ends during the run would leave the files for good.
-    SaveCleanupRecord(extraction.recordPath, record);
+    try {
+        SaveCleanupRecord(extraction.recordPath, record);
+    } catch (const Exception&) {
+        return Refused(QStringLiteral("No se puede extraer %1: %2").arg(Text(request.game), UnrecordableReason()));
+    }
     TUndoUnlessKept undo(extraction);
     if (!MakeStagingDirectory(record.emulatorDir, record.staging))
         throw Exception(WriteFailure(platform::JoinPath(record.emulatorDir, record.staging)));
@@ -222,16 +263,30 @@ TGameLauncher::TScriptRun TGameLauncher::RunScript(const TLaunchRequest& request
     TCleanupRecord& record = extraction.record;
     // The script runs in the emulator directory: relative paths would point elsewhere there.
     const std::string& emulatorDir = record.emulatorDir;
-    const std::string lockFile = platform::JoinPath(emulatorDir, "lockfile.$$$");
-    const std::string script = platform::JoinPath(emulatorDir, "lockfile.bat");
     const std::string staging = platform::JoinPath(emulatorDir, record.staging);
-    WriteLaunchFile(lockFile, {});
-    WriteLaunchFile(script, ExtractionScript(request.unzipper, platform::AbsolutePath(archive), staging, lockFile));
-    const std::unique_ptr<TChildProcess> unzip = ExecuteFile("lockfile.bat", {}, emulatorDir, TShowState::Hidden);
-    const std::uint64_t total = UncompressedSize(archive).value_or(0);
-    TExtractionWait wait(&window_, [&] { return total > 0 ? double(TreeBytes(staging)) / double(total) : 0.0; });
+    std::optional<TExtractionShare> share;
+    TExtractionWait wait(&window_, [&] { return share ? share->Fraction() : 0.0; });
+    // Every Kabinex of the machine uses the two files in turn: the lock on the emulator directory
+    // is held from their writing until the script has ended and both are gone. The script holds
+    // it too, so a Kabinex that ends meanwhile leaves it to the script.
+    platform::TDirectoryLock turn;
+    const TWaitEnd waited = wait.RunUntil([&] {
+        turn = platform::TDirectoryLock::Take(emulatorDir, platform::TLockKind::Exclusive);
+        return turn.State() != platform::TDirectoryLock::TState::Refused;
+    });
+    if (waited == TWaitEnd::Cancelled)
+        return {TWaitEnd::Cancelled, wait.CloseRequested(), false};
+    const TLaunchFiles files(emulatorDir);
+    WriteLaunchFile(files.lockFile, {});
+    WriteLaunchFile(files.script, ExtractionScript(request.unzipper, platform::AbsolutePath(archive), staging, files.lockFile));
+    std::vector<int> inherited;
+    if (turn.Held())
+        inherited.push_back(turn.Descriptor());
+    const std::unique_ptr<TChildProcess> unzip =
+        ExecuteFile("lockfile.bat", {}, emulatorDir, TShowState::Hidden, nullptr, {}, inherited);
     TWaitEnd end = TWaitEnd::ScriptEnded;
     if (unzip) {
+        share.emplace(unzip->Pid(), archive, staging);
         record.processes = {TProcessIdentity::Of(unzip->Pid())};
         try {
             SaveCleanupRecord(extraction.recordPath, record);
@@ -242,13 +297,10 @@ TGameLauncher::TScriptRun TGameLauncher::RunScript(const TLaunchRequest& request
         }
         end = wait.Run(*unzip);
     }
-    // The script removes the lock file as its last act; one that ended (or never started) with
-    // the lock file still there has failed.
-    const bool lockLeft = platform::FileExists(lockFile);
-    platform::DeleteFile(script);
-    platform::DeleteFile(lockFile);
     showExtracting_(false);
-    return {end, wait.CloseRequested(), unzip && !lockLeft && !UnzipFailed(unzip->ExitStatus())};
+    // Judged by this script's own exit status, which its last line passes on: the lock file says
+    // nothing once another Kabinex may use the name.
+    return {end, wait.CloseRequested(), unzip && !UnzipFailed(unzip->ExitStatus())};
 }
 
 void TGameLauncher::BringIn(TRecordedLaunch& extraction)
@@ -272,36 +324,62 @@ void TGameLauncher::BringIn(TRecordedLaunch& extraction)
 
 TLaunchOutcome TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch)
 {
-    if (launch.recordPath.empty())
+    const bool extracted = !launch.recordPath.empty();
+    if (!extracted)
         launch.recordPath = NewCleanupRecordPath();
     // Recorded before the start, so that a Kabinex ending before the emulator is recorded leaves
     // the means to find it: the emulator and all it starts carry the mark in their environment.
     launch.record.launchMark = LaunchMark(launch.recordPath);
-    try {
-        SaveCleanupRecord(launch.recordPath, launch.record);
-    } catch (const Exception& failure) {
+    bool recorded = SaveRecord(launch, extracted);
+    if (extracted && !recorded) {
         launch.Finish();
-        return Refused(std::string(failure.what()));
+        return Refused(WriteFailure(launch.recordPath));
     }
+    // Every process of the game holds the directory shared while it runs, recorded or not: a
+    // clean-up of any Kabinex takes it exclusively first, and holds back while it cannot.
+    platform::TDirectoryLock inUse =
+        platform::TDirectoryLock::Take(launch.record.GameDir(), platform::TLockKind::Shared, true);
+    std::vector<int> inherited;
+    if (inUse.Held())
+        inherited.push_back(inUse.Descriptor());
     const std::string program = platform::MatchEntryName(request.emulatorDir, "mave");
     int error = 0;
     std::unique_ptr<TChildProcess> emulator = ExecuteFile(program, request.emulatorArguments, request.emulatorDir,
-                                                          TShowState::Normal, &error, {launch.record.launchMark});
+                                                          TShowState::Normal, &error, {launch.record.launchMark}, inherited);
+    inUse = platform::TDirectoryLock(); // the game's own now: this Kabinex's clean-ups ask for it too
     if (!emulator) {
         runs_.StartFailed(std::move(launch));
         return Refused(QStringLiteral("No se pudo iniciar el emulador %1: %2.")
                            .arg(Text(ExecutablePath(program, request.emulatorDir)), StartFailureReason(error)));
     }
     launch.record.processes = {TProcessIdentity::Of(emulator->Pid())};
-    try {
-        SaveCleanupRecord(launch.recordPath, launch.record);
-    } catch (const Exception& failure) {
-        // Unrecorded, the game could lose its files under it to another Kabinex or to a later
-        // start: it ends at once (it leads a session and group of its own), and its files go.
-        ::kill(-emulator->Pid(), SIGKILL);
-        launch.Finish();
-        return Refused(std::string(failure.what()));
+    if (recorded && !SaveRecord(launch, extracted)) {
+        if (extracted) {
+            // Unrecorded, the game could lose its files under it to another Kabinex or to a later
+            // start: it ends at once (it leads a session and group of its own), and its files go.
+            ::kill(-emulator->Pid(), SIGKILL);
+            launch.Finish();
+            return Refused(WriteFailure(launch.recordPath));
+        }
+        recorded = false;
     }
     runs_.Started(std::move(emulator), std::move(launch));
+    if (!recorded && !toldUnrecorded_) {
+        toldUnrecorded_ = true;
+        return {TLaunchEnd::Started, UnrecordedNotice().toStdString()};
+    }
     return {TLaunchEnd::Started, {}};
+}
+
+bool TGameLauncher::SaveRecord(const TRecordedLaunch& launch, bool extracted)
+{
+    try {
+        SaveCleanupRecord(launch.recordPath, launch.record);
+        return true;
+    } catch (const Exception&) {
+        // A game that brings nothing in plays without its record; one that half stands goes.
+        if (!extracted)
+            platform::DeleteFile(launch.recordPath);
+        return false;
+    }
 }

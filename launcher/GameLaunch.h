@@ -30,13 +30,13 @@ enum class TLaunchEnd {
 
 struct TLaunchOutcome {
     TLaunchEnd end;
-    std::string message; // for Refused and Failed
+    std::string message; // for Refused and Failed; a notice for Started
 };
 
 enum class TNoticeBox { None, Message, Error };
 
-// What the window shows for an outcome: a refusal in the plain message box as it is worded, a
-// failure in the error box (with its full stop), nothing else.
+// What the window shows for an outcome: a refusal, or a notice on a start, in the plain message
+// box as it is worded, a failure in the error box (with its full stop), nothing else.
 struct TLaunchNotice {
     TNoticeBox box;
     QString text;
@@ -70,9 +70,14 @@ private:
     // Records every entry, then moves it into the game's directory.
     static void BringIn(TRecordedLaunch& extraction);
     // launch: its record path is empty when nothing was extracted.
+    // Launches on a cabinet whose records cannot be written: a game that brings nothing in still
+    // starts (the first time with a notice saying why that matters), a zipped one is refused.
     TLaunchOutcome StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch);
+    // False when the record cannot be written; a record of a launch without extraction then goes.
+    static bool SaveRecord(const TRecordedLaunch& launch, bool extracted);
 
     QWidget& window_;
     std::function<void(bool extracting)> showExtracting_;
     TRunTracker runs_;
+    bool toldUnrecorded_ = false;
 };

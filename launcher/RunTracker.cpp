@@ -1,6 +1,7 @@
 #include "RunTracker.h"
 
 #include "FileSystem.h"
+#include "Locks.h"
 #include "ProcessIdentity.h"
 #include "SysUtils.h"
 
@@ -15,6 +16,7 @@ constexpr int GroupEndPollMilliseconds = 20;
 // A burst of record changes (a launch writes several) is looked at once.
 constexpr int RetrySoonMilliseconds = 100;
 constexpr int FallbackRetryMilliseconds = 60000;
+constexpr int LockRetryMilliseconds = 2000;
 
 // The extraction script a Kabinex started for this record: the shell running the record's
 // EMUDIR/lockfile.bat, leading its own group. Nothing else is ever signalled.
@@ -113,6 +115,10 @@ TRunTracker::TRunTracker()
     retrySoon_.setInterval(RetrySoonMilliseconds);
     connect(&retrySoon_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
     connect(&records_, &QFileSystemWatcher::directoryChanged, &retrySoon_, qOverload<>(&QTimer::start));
+    // A lock names no process to wait for: it is asked again now and then.
+    lockRetry_.setSingleShot(true);
+    lockRetry_.setInterval(LockRetryMilliseconds);
+    connect(&lockRetry_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
     fallback_.setInterval(FallbackRetryMilliseconds);
     connect(&fallback_, &QTimer::timeout, this, &TRunTracker::RetryDeferred);
 }
@@ -174,8 +180,13 @@ void TRunTracker::Adopt(TCleanupRecord record, const std::string& path)
     if (record.Extracting()) {
         StopOrphanedExtraction(record);
         record.Finish();
-        platform::DeleteFile(platform::JoinPath(record.emulatorDir, "lockfile.$$$"));
-        platform::DeleteFile(platform::JoinPath(record.emulatorDir, "lockfile.bat"));
+        // The two files are the ended extraction's only while no other Kabinex has its turn.
+        const platform::TDirectoryLock turn =
+            platform::TDirectoryLock::Take(record.emulatorDir, platform::TLockKind::Exclusive);
+        if (turn.State() != platform::TDirectoryLock::TState::Refused) {
+            platform::DeleteFile(platform::JoinPath(record.emulatorDir, "lockfile.$$$"));
+            platform::DeleteFile(platform::JoinPath(record.emulatorDir, "lockfile.bat"));
+        }
         platform::DeleteFile(path);
         return;
     }
@@ -243,6 +254,14 @@ void TRunTracker::CleanUpIfIdle(const std::string& gameDir)
     }
     if (const std::vector<THoldingProcess> holders = HoldersOn(gameDir); !holders.empty()) {
         HoldBack(holders);
+        return;
+    }
+    // A game whose processes hold the directory shared (one no record names, of a Kabinex that
+    // cannot write its records) keeps its files; held for the clean-up, it starts no game meanwhile.
+    const platform::TDirectoryLock exclusive = platform::TDirectoryLock::Take(gameDir, platform::TLockKind::Exclusive);
+    if (exclusive.State() == platform::TDirectoryLock::TState::Refused) {
+        if (!lockRetry_.isActive())
+            lockRetry_.start();
         return;
     }
     const std::vector<TRecordedLaunch> finishing = std::move(pending);

@@ -87,6 +87,7 @@ private:
     std::vector<std::pair<THoldingProcess, std::unique_ptr<TProcessWatch>>> holders_;
     QFileSystemWatcher records_;
     QTimer retrySoon_;
+    QTimer lockRetry_;
     QTimer fallback_;
     bool resuming_ = false;
 };

@@ -72,7 +72,39 @@ public:
     posix_spawnattr_t attributes;
 };
 
-int Configure(SpawnSettings& settings, const std::string& directory, StandardStreams streams)
+// The inherited descriptors as the program's 3, 4, ...: each is first copied above those numbers
+// in the launcher, so that no copy overwrites a descriptor still to be copied.
+class InheritedDescriptors {
+public:
+    explicit InheritedDescriptors(const std::vector<int>& descriptors)
+    {
+        for (int fd : descriptors)
+            copies_.push_back(::fcntl(fd, F_DUPFD_CLOEXEC, FirstNumber + static_cast<int>(descriptors.size())));
+    }
+    ~InheritedDescriptors()
+    {
+        for (int copy : copies_)
+            if (copy >= 0)
+                ::close(copy);
+    }
+    InheritedDescriptors(const InheritedDescriptors&) = delete;
+    InheritedDescriptors& operator=(const InheritedDescriptors&) = delete;
+
+    int AddTo(posix_spawn_file_actions_t& actions) const
+    {
+        int rc = 0;
+        for (std::size_t i = 0; i < copies_.size() && rc == 0; ++i)
+            rc = copies_[i] < 0 ? EBADF : posix_spawn_file_actions_adddup2(&actions, copies_[i], FirstNumber + int(i));
+        return rc == 0 ? posix_spawn_file_actions_addclosefrom_np(&actions, FirstNumber + int(copies_.size())) : rc;
+    }
+
+private:
+    static constexpr int FirstNumber = 3;
+    std::vector<int> copies_;
+};
+
+int Configure(SpawnSettings& settings, const std::string& directory, StandardStreams streams,
+              const InheritedDescriptors& inherited)
 {
     int rc = 0;
     if (!directory.empty())
@@ -84,7 +116,7 @@ int Configure(SpawnSettings& settings, const std::string& directory, StandardStr
     if (rc == 0 && streams == StandardStreams::Null)
         rc = posix_spawn_file_actions_adddup2(&settings.actions, 1, 2);
     if (rc == 0)
-        rc = posix_spawn_file_actions_addclosefrom_np(&settings.actions, 3);
+        rc = inherited.AddTo(settings.actions);
 
     // The launcher's blocked or ignored signals are no business of the program it starts.
     sigset_t none;
@@ -172,7 +204,8 @@ std::vector<char*> EnvironmentWith(const std::vector<std::string>& extra)
 
 std::unique_ptr<ChildProcess> StartDetached(const std::string& path, const std::vector<std::string>& argv,
                                             const std::string& directory, StandardStreams streams, int* error,
-                                            const std::vector<std::string>& extraEnvironment)
+                                            const std::vector<std::string>& extraEnvironment,
+                                            const std::vector<int>& inheritedDescriptors)
 {
     const auto fail = [error](int code) {
         if (error)
@@ -180,7 +213,8 @@ std::unique_ptr<ChildProcess> StartDetached(const std::string& path, const std::
         return nullptr;
     };
     SpawnSettings settings;
-    if (const int rc = Configure(settings, directory, streams); rc != 0)
+    const InheritedDescriptors inherited(inheritedDescriptors);
+    if (const int rc = Configure(settings, directory, streams, inherited); rc != 0)
         return fail(rc);
 
     std::vector<char*> arguments;

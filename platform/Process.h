@@ -53,13 +53,15 @@ enum class StandardStreams {
 
 // Starts the executable file at path (no search) with argv (argv[0] included) in the working
 // directory (the launcher's own when empty), in a session of its own with no terminal, default
-// signal handling and no descriptors but the three standard ones. Returns nullptr and sets
+// signal handling and no descriptors but the three standard ones and the inherited descriptors,
+// which it gets as 3, 4, ... in their order (a lock it is to hold). Returns nullptr and sets
 // *error to the system's error number when it cannot be started (the executable missing or not
 // executable, the directory missing). The process gets the launcher's environment with the
 // NAME=VALUE entries of extraEnvironment put in.
 std::unique_ptr<ChildProcess> StartDetached(const std::string& path, const std::vector<std::string>& argv,
                                             const std::string& directory, StandardStreams streams,
                                             int* error = nullptr,
-                                            const std::vector<std::string>& extraEnvironment = {});
+                                            const std::vector<std::string>& extraEnvironment = {},
+                                            const std::vector<int>& inheritedDescriptors = {});
 
 } // namespace platform

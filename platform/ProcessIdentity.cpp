@@ -194,6 +194,21 @@ std::vector<TProcessIdentity> SessionsMarked(const std::string& entry)
     return sessions;
 }
 
+std::optional<std::uint64_t> BytesReadBy(pid_t pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/io");
+    for (std::string field; in >> field;) {
+        std::uint64_t value = 0;
+        if (!(in >> value))
+            break;
+        if (field == "rchar:")
+            return value;
+    }
+    return std::nullopt;
+}
+
 std::vector<std::string> CommandLineOf(pid_t pid)
 {
     std::vector<std::string> arguments;

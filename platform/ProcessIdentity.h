@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ std::vector<TProcessIdentity> LiveSessionMembers(const TProcessIdentity& leader,
 // its leader as SessionHasLiveProcesses takes it; a leader that has ended by the earliest start
 // of the marked processes.
 std::vector<TProcessIdentity> SessionsMarked(const std::string& entry);
+
+// The bytes the process has read through read calls, its reaped children's included; nothing when
+// the system does not tell (another user's process, no such accounting).
+std::optional<std::uint64_t> BytesReadBy(pid_t pid);
 
 // The arguments the process was started with; empty when it is gone or not readable.
 std::vector<std::string> CommandLineOf(pid_t pid);

@@ -12,9 +12,30 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <set>
+#include <spawn.h>
 #include <sstream>
 
 namespace fs = std::filesystem;
+
+// Starts this test binary again on the current test, with the launcher's environment and the
+// NAME=VALUE entries of extra: a Kabinex of its own in a child role. 0 when it cannot start.
+inline pid_t StartThisTestAgain(const std::vector<std::string>& extra)
+{
+    extern char** environ;
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable; ++variable)
+        environment.emplace_back(*variable);
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    const std::string filter = std::string("--gtest_filter=") + testing::UnitTest::GetInstance()->current_test_suite()->name()
+        + "." + testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::vector<char*> argv{const_cast<char*>("test_launcher"), const_cast<char*>(filter.c_str()), nullptr};
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    pid_t child = 0;
+    return posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv.data(), envp.data()) == 0 ? child : 0;
+}
 
 // Records with each message and warning the cursor and the main window's caption as they were
 // while it showed.

@@ -2,6 +2,7 @@
 // (build/mave, recording its runs), the real unzip tool, and ZIP archives made by the tests.
 #include "Controls.h"
 #include "LaunchFixture.h"
+#include "Locks.h"
 #include "Screen.h"
 
 #include <QCheckBox>
@@ -174,21 +175,60 @@ TEST_F(LaunchTest, LockAndScriptLinksAreReplacedNotFollowed)
     EXPECT_FALSE(fs::exists(fs::symlink_status(emu + "/lockfile.$$$")));
 }
 
-TEST_F(LaunchTest, NoExtractionWithoutItsRecordOnDisk)
+// Records cannot be written (here the state directory lies under a file): a zipped game is
+// refused with one message, an unpacked game starts, and says once why the missing records matter.
+TEST_F(LaunchTest, ALockedDownCabinetPlaysTheUnpackedGames)
 {
     root.Write("state-is-a-file", "");
     setenv("XDG_STATE_HOME", (root / "state-is-a-file").c_str(), 1);
     MakeZip("ninja", {"a", "b", "c", "d", "e"});
-    auto form = Start("ninja=Ninja\n");
-    Launch(*form, 0);
-    ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_TRUE(dialogs.errors[0].startsWith(QString::fromStdString("nach " + root / "state-is-a-file/kabinex/")));
-    EXPECT_TRUE(dialogs.errors[0].endsWith(" kann nicht geschrieben werden.")) << dialogs.errors[0].toStdString();
+    MakeGameFiles("pulsar", 5);
+    auto form = Start("ninja=Ninja\npulsar=Pulsar\n");
+    const QString reason = QString::fromStdString("Kabinex no puede registrar los lanzamientos porque no puede escribir en " +
+                                                  root / "state-is-a-file/kabinex.");
+    for (int round = 0; round < 2; ++round) {
+        Launch(*form, 0);
+        Launch(*form, 1);
+        WaitUntilEnded(*form, emu + "/pulsar");
+    }
+    EXPECT_FALSE(dialogs.errors.join('|').contains("state-is-a-file")) << "not in the error box as well";
+    ASSERT_EQ(dialogs.messages.size(), 3) << "each refusal, and the notice once";
+    EXPECT_TRUE(dialogs.messages[0].startsWith("No se puede extraer ninja: " + reason)) << dialogs.messages[0].toStdString();
+    EXPECT_TRUE(dialogs.messages[1].startsWith(reason)) << dialogs.messages[1].toStdString();
+    EXPECT_TRUE(dialogs.messages[1].endsWith(" Los juegos ya descomprimidos se inician; los que están en un ZIP, no."));
+    EXPECT_EQ(dialogs.messages[2], dialogs.messages[0]);
+    EXPECT_EQ(Runs(), (std::vector<std::vector<std::string>>(2, {emu, "pulsar"})));
     EXPECT_FALSE(fs::exists(emu + "/ninja"));
     EXPECT_FALSE(fs::exists(emu + "/lockfile.$$$"));
+    EXPECT_EQ(Entries("pulsar").size(), 5u);
     EXPECT_EQ(form->Caption(), "Kabinex");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(Runs().empty());
+}
+
+// A game's processes hold its directory shared while they run; a clean-up holds back while
+// another holds it so (a game another Kabinex could not record), and runs once it is free.
+TEST_F(LaunchTest, TheGamesDirectoryIsHeldWhileItRuns)
+{
+    MakeZip("ninja", {"a", "b", "c", "d", "e"});
+    const std::string gameOver = root / "game-over";
+    setenv("MAVE_STANDIN_UNTIL", gameOver.c_str(), 1);
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(form->Runs().Running(emu + "/ninja"), 1);
+    EXPECT_EQ(platform::TDirectoryLock::Take(emu + "/ninja", platform::TLockKind::Exclusive).State(),
+              platform::TDirectoryLock::TState::Refused)
+        << "the emulator holds it, not Kabinex";
+    {
+        const platform::TDirectoryLock elsewhere = platform::TDirectoryLock::Take(emu + "/ninja", platform::TLockKind::Shared);
+        ASSERT_TRUE(elsewhere.Held());
+        root.Write("game-over", "");
+        WaitUntilEnded(*form, emu + "/ninja");
+        EXPECT_TRUE(form->Runs().CleanupPending(emu + "/ninja"));
+        EXPECT_EQ(Entries("ninja").size(), 5u) << "held back";
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Runs().CleanupPending(emu + "/ninja"); }, 30000));
+    EXPECT_FALSE(fs::exists(emu + "/ninja"));
+    EXPECT_TRUE(RecordFiles().empty());
 }
 
 TEST_F(LaunchTest, EmulatorThatCannotStartIsReportedAndTheExtractionUndone)
@@ -328,6 +368,7 @@ TEST(LaunchOutcomeTest, RefusalsShowAsWordedFailuresInTheErrorBox)
         QString text;
     } rows[] = {
         {{TLaunchEnd::Started, {}}, TNoticeBox::None, {}},
+        {{TLaunchEnd::Started, "Kabinex no puede registrar"}, TNoticeBox::Message, "Kabinex no puede registrar"},
         {{TLaunchEnd::Cancelled, {}}, TNoticeBox::None, {}},
         {{TLaunchEnd::Refused, "Faltan ROMs!     "}, TNoticeBox::Message, "Faltan ROMs!     "},
         {{TLaunchEnd::Refused, "nach /s/x kann nicht geschrieben werden"}, TNoticeBox::Message,

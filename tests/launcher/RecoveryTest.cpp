@@ -3,15 +3,14 @@
 // a child role; the one started again is the real program.
 #include "CleanupRecord.h"
 #include "LaunchFixture.h"
+#include "Locks.h"
 
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 
-extern char** environ;
 
 namespace {
 
@@ -65,23 +64,13 @@ protected:
     pid_t StartLaunchingKabinex(const std::string& when)
     {
         std::vector<std::string> environment;
-        for (char** variable = environ; *variable; ++variable)
-            environment.emplace_back(*variable);
         for (const char* name : {"MAVE_STANDIN_RECORD", "MAVE_STANDIN_UNTIL", "MAVE_STANDIN_APPEND", "XDG_STATE_HOME"})
             environment.push_back(std::string("KBX_CHILD_") + name + "=" + std::getenv(name));
         environment.push_back("KBX_CHILD_PROGRAM_DIR=" + root / "prog");
         environment.push_back("KBX_CHILD_WHEN=" + when);
         environment.push_back("KBX_CHILD_READY=" + root / "ready");
-        const std::string filter = std::string("--gtest_filter=") + testing::UnitTest::GetInstance()->current_test_suite()->name()
-            + "." + testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::vector<char*> argv{const_cast<char*>("test_launcher"), const_cast<char*>(filter.c_str()), nullptr};
-        std::vector<char*> envp;
-        for (std::string& variable : environment)
-            envp.push_back(variable.data());
-        envp.push_back(nullptr);
-
-        pid_t child = 0;
-        if (posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv.data(), envp.data()) != 0)
+        const pid_t child = StartThisTestAgain(environment);
+        if (child == 0)
             return 0;
         if (!QTest::qWaitFor([&] { return fs::exists(root / "ready"); }, 60000)) {
             kill(child, SIGKILL);
@@ -428,7 +417,7 @@ TEST_F(RecoveryTest, ACleanUpHeldBackForAWrappedGameElsewhereWaitsForItsLastProc
 
 // A state disk full before the launch: a game that cannot be recorded ends at once, so that no
 // Kabinex ever takes its files away under it unknowingly.
-TEST_F(RecoveryTest, AGameThatCannotBeRecordedIsStoppedAndTheRecordNamed)
+TEST_F(RecoveryTest, OnAFullDiskAnUnpackedGameStillPlaysAndHoldsItsDirectory)
 {
     const std::string state = root.MakeDir("small-state");
     if (mount("tmpfs", state.c_str(), "tmpfs", 0, "size=64k") != 0)
@@ -444,21 +433,18 @@ TEST_F(RecoveryTest, AGameThatCannotBeRecordedIsStoppedAndTheRecordNamed)
     auto form = Start("ninja=Ninja\n");
     Launch(*form, 0);
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].startsWith(QString::fromStdString("nach " + state + "/kabinex/")))
+    EXPECT_TRUE(dialogs.messages[0].startsWith(QString::fromStdString(
+        "Kabinex no puede registrar los lanzamientos porque no puede escribir en " + state + "/kabinex.")))
         << dialogs.messages[0].toStdString();
-    EXPECT_EQ(form->Runs().Running(emu + "/ninja"), 0);
-    EXPECT_EQ(Entries("ninja").size(), 5u) << "nothing of the user's goes";
-    // The stand-in would run until the game is over; it was stopped instead.
-    const std::string wanted = emu + "/mave";
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        for (const auto& entry : fs::directory_iterator("/proc"))
-            if (std::atoi(entry.path().filename().c_str()) > 0) {
-                const std::vector<std::string> arguments = CommandLineOf(std::atoi(entry.path().filename().c_str()));
-                if (!arguments.empty() && arguments[0] == wanted && GroupOf(std::atoi(entry.path().filename().c_str())) != 0)
-                    return false;
-            }
-        return true;
-    }, 30000));
+    EXPECT_EQ(form->Runs().Running(emu + "/ninja"), 1);
+    // Another Kabinex's clean-up of that directory would hold back until the game has ended.
+    EXPECT_EQ(platform::TDirectoryLock::Take(emu + "/ninja", platform::TLockKind::Exclusive).State(),
+              platform::TDirectoryLock::TState::Refused);
+    std::ofstream(gameOver) << "over";
+    WaitUntilEnded(*form, emu + "/ninja");
+    EXPECT_TRUE(platform::TDirectoryLock::Take(emu + "/ninja", platform::TLockKind::Exclusive).Held());
+    EXPECT_EQ(Entries("ninja").size(), 6u) << "nothing of the user's goes, the save state stays";
+    EXPECT_EQ(Runs().size(), 1u);
 }
 
 } // namespace

@@ -1,0 +1,30 @@
+#include "Locks.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+
+namespace platform {
+
+TDirectoryLock TDirectoryLock::Take(const std::string& path, TLockKind kind, bool wait)
+{
+    TDirectoryLock lock;
+    lock.fd_ = TFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!lock.fd_)
+        return lock;
+    const int operation = (kind == TLockKind::Shared ? LOCK_SH : LOCK_EX) | (wait ? 0 : LOCK_NB);
+    int result;
+    do {
+        result = ::flock(lock.fd_.Get(), operation);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0)
+        lock.state_ = TState::Held;
+    else if (errno == EWOULDBLOCK)
+        lock.state_ = TState::Refused;
+    // Closing, never unlocking: a program that inherited the descriptor keeps the lock.
+    if (!lock.Held())
+        lock.fd_ = TFd();
+    return lock;
+}
+
+} // namespace platform
