@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -197,7 +198,9 @@ bool TDirectory::MoveFileChecked(const std::string& name, const TDirectory& into
     // fusefat sets the time to now on a rename: the file keeps the time it came with.
     const std::optional<TEntryStatus> after = into.Status(name);
     if (after && after->modified != before.modified) {
-        const timespec times[2] = {{0, UTIME_OMIT}, TimeOf(before.modified)};
+        // exfat-fuse and fusefat take no UTIME_OMIT: the access time is given as now.
+        timespec times[2] = {{}, TimeOf(before.modified)};
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
         ::utimensat(into.fd_.Get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
     return true;
