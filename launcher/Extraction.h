@@ -29,8 +29,12 @@ inline bool UnzipFailed(int status)
 {
     return status >= 2;
 }
-// Info-ZIP's exit status when nothing was extracted for want of the right password.
-inline constexpr int UnzipNeedsPassword = 82;
+// Info-ZIP ends with 82 when a password given with its options is wrong, and with 5 (a severe
+// error) when, run without a terminal, it cannot ask for one.
+inline bool UnzipWantedPassword(int status, bool encrypted)
+{
+    return status == 82 || (status == 5 && encrypted);
+}
 
 // The lock file and the script are written through the file layer.
 using platform::WriteNewFile;

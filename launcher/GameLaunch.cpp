@@ -207,9 +207,7 @@ std::optional<TLaunchOutcome> TGameLauncher::Extract(const TLaunchRequest& reque
     }
     if (!run.succeeded) {
         undo.Undo();
-        // Run hidden, the unzip tool cannot ask for the password: it gives up on the archive (5),
-        // or says a password given with its options is wrong (82).
-        if (run.status == UnzipNeedsPassword || HoldsEncryptedEntries(archive))
+        if (UnzipWantedPassword(run.status, HoldsEncryptedEntries(archive)))
             return Refused(QStringLiteral("No se pudo extraer %1: necesita una contraseña.").arg(Text(archive)));
         return Refused(QStringLiteral("No se pudo extraer %1 con %2.").arg(Text(archive), Text(request.unzipper)));
     }

@@ -49,8 +49,11 @@ class TExclusion {
 public:
     explicit TExclusion(int fd) : fd_(fd)
     {
-        while ((held_ = ::flock(fd_, LOCK_EX) == 0) == false && errno == EINTR) {
-        }
+        int result = 0;
+        do
+            result = ::flock(fd_, LOCK_EX);
+        while (result != 0 && errno == EINTR);
+        held_ = result == 0;
     }
     ~TExclusion()
     {

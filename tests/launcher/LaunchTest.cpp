@@ -3,6 +3,7 @@
 #include "Controls.h"
 #include "LaunchFixture.h"
 #include "Screen.h"
+#include "Unwritable.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -312,6 +313,26 @@ TEST_F(LaunchTest, AFileThatCannotBeWrittenIsNamed)
     EXPECT_TRUE(RecordFiles().empty());
     for (const auto& entry : fs::directory_iterator(emu))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".kabinex-")) << entry.path();
+    EXPECT_TRUE(Runs().empty());
+}
+
+// A move into the game's directory that the disk refuses is no damaged archive: the directory is
+// named, and nothing of the extraction stays.
+TEST_F(LaunchTest, ARefusedMoveNamesTheGamesDirectory)
+{
+    MakeZip("ninja", {"a", "b", "c", "d", "e"});
+    root.Write("emu/ninja/mine", "the player's");
+    const TUnwritableFile locked(emu + "/ninja");
+    if (!locked.Done())
+        GTEST_SKIP() << "the game's directory cannot be made unwritable here";
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    EXPECT_EQ((dialogs.messages + dialogs.errors).join('|'),
+              QString::fromStdString("nach " + emu + "/ninja kann nicht geschrieben werden."));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"mine"}));
+    for (const auto& entry : fs::directory_iterator(emu))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".kabinex-")) << entry.path();
+    EXPECT_TRUE(RecordFiles().empty());
     EXPECT_TRUE(Runs().empty());
 }
 
