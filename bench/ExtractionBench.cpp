@@ -151,12 +151,12 @@ int main(int argc, char** argv)
         const std::string recordPath = NewCleanupRecordPath();
         const Clock::time_point bringInStart = Clock::now();
         record.madeGameDir = EnsureGameDirectory(record.emulatorDir, record.gameDirName);
-        record.created = EntriesToMoveIn(record.emulatorDir, record.staging, record.gameDirName);
+        const TStagedContent content = OpenStagedContent(record.emulatorDir, record.staging);
+        record.created = EntriesToMoveIn(content.dir, record.emulatorDir, record.gameDirName);
         const Clock::time_point saveStart = Clock::now();
         SaveCleanupRecord(recordPath, record);
         recordSave.push_back(Seconds(saveStart, Clock::now()));
-        MoveIn(record.emulatorDir, record.staging, record.gameDirName, *record.created);
-        record.created = MovedStates(record.emulatorDir, record.gameDirName, *record.created);
+        record.created = MoveIn(content.dir, record.emulatorDir, record.gameDirName, *record.created).moved;
         SaveCleanupRecord(recordPath, record);
         RemoveStaging(record.emulatorDir, record.staging);
         bringIn.push_back(Seconds(bringInStart, Clock::now()));

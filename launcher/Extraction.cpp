@@ -4,6 +4,7 @@
 #include "SysUtils.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -52,6 +53,14 @@ TEntryState StateOf(const platform::TEntryStatus& status)
 // is opened only as real entries.
 using platform::TDirectory;
 
+// A time in the 2-second steps FAT keeps (exFAT keeps finer ones), floored, so that a time read
+// before the file system has rounded it agrees with the one read back after a remount.
+std::int64_t FatTime(std::int64_t nanoseconds)
+{
+    constexpr std::int64_t Step = 2000000000;
+    return nanoseconds >= 0 ? nanoseconds / Step : -((-nanoseconds + Step - 1) / Step);
+}
+
 } // namespace
 
 bool IsKeptName(const std::string& entry, const std::string& game)
@@ -95,19 +104,46 @@ std::optional<TEntryState> EnsureGameDirectory(const std::string& emulatorDir, c
     return StateOf(*made);
 }
 
-TDirectoryState EntriesToMoveIn(const std::string& emulatorDir, const std::string& stagingName,
+bool TEntryState::Matches(const TEntryState& now, bool keepsFileNumbers) const
+{
+    if (directory != now.directory || size != now.size)
+        return false;
+    if (!keepsFileNumbers)
+        return FatTime(modified) == FatTime(now.modified);
+    return inode == now.inode && modified == now.modified
+        && (changed == 0 ? device == now.device : changed == now.changed);
+}
+
+TStagedContent OpenStagedContent(const std::string& emulatorDir, const std::string& stagingName)
+{
+    TDirectory staging = TDirectory::Open(emulatorDir).OpenEntry(stagingName);
+    const std::vector<std::string> names = staging ? staging.Names() : std::vector<std::string>();
+    if (names.size() != 1)
+        return {std::move(staging), names.empty()};
+    TDirectory folder = staging.OpenEntry(names.front());
+    return {folder ? std::move(folder) : std::move(staging), false};
+}
+
+bool HoldsNoGameFiles(const TStagedContent& content)
+{
+    const std::vector<std::string> names = content.dir.Names();
+    return !content.empty && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+        const std::optional<platform::TEntryStatus> status = content.dir.Status(name);
+        return status && status->directory;
+    });
+}
+
+TDirectoryState EntriesToMoveIn(const TDirectory& content, const std::string& emulatorDir,
                                 const std::string& gameDirName)
 {
     TDirectoryState entries;
-    const TDirectory emulator = TDirectory::Open(emulatorDir);
-    const TDirectory staging = emulator.OpenEntry(stagingName);
-    const TDirectory game = emulator.OpenEntry(gameDirName);
-    if (!staging || !game)
+    const TDirectory game = TDirectory::Open(emulatorDir).OpenEntry(gameDirName);
+    if (!content || !game)
         return entries;
-    for (const std::string& name : staging.Names()) {
+    for (const std::string& name : content.Names()) {
         if (game.Status(name) || errno != ENOENT)
             continue;
-        if (const std::optional<platform::TEntryStatus> status = staging.Status(name)) {
+        if (const std::optional<platform::TEntryStatus> status = content.Status(name)) {
             TEntryState state = StateOf(*status);
             state.changed = 0; // the move changes it
             entries.emplace(name, state);
@@ -116,31 +152,25 @@ TDirectoryState EntriesToMoveIn(const std::string& emulatorDir, const std::strin
     return entries;
 }
 
-void MoveIn(const std::string& emulatorDir, const std::string& stagingName, const std::string& gameDirName,
-            const TDirectoryState& entries)
+TMovedIn MoveIn(const TDirectory& content, const std::string& emulatorDir, const std::string& gameDirName,
+                const TDirectoryState& entries)
 {
-    const TDirectory emulator = TDirectory::Open(emulatorDir);
-    const TDirectory staging = emulator.OpenEntry(stagingName);
-    const TDirectory game = emulator.OpenEntry(gameDirName);
-    if (!staging || !game)
-        return;
-    for (const auto& [name, state] : entries)
-        staging.MoveWithoutReplacing(name, game);
-}
-
-TDirectoryState MovedStates(const std::string& emulatorDir, const std::string& gameDirName,
-                            const TDirectoryState& entries)
-{
-    TDirectoryState moved;
+    TMovedIn result;
     const TDirectory game = TDirectory::Open(emulatorDir).OpenEntry(gameDirName);
-    if (!game)
-        return moved;
-    for (const auto& [name, recorded] : entries) {
-        const std::optional<platform::TEntryStatus> status = game.Status(name);
-        if (status && recorded.Matches(StateOf(*status)))
-            moved.emplace(name, StateOf(*status));
+    if (!content || !game) {
+        result.error = errno != 0 ? errno : ENOENT;
+        return result;
     }
-    return moved;
+    for (const auto& [name, state] : entries) {
+        if (!content.MoveWithoutReplacing(name, game)) {
+            if (errno != EEXIST && result.error == 0)
+                result.error = errno;
+            continue;
+        }
+        if (const std::optional<platform::TEntryStatus> status = game.Status(name))
+            result.moved.emplace(name, StateOf(*status));
+    }
+    return result;
 }
 
 void RemoveStaging(const std::string& emulatorDir, const std::string& stagingName)
@@ -157,14 +187,17 @@ void RemoveUnchanged(const std::string& emulatorDir, const std::string& gameDirN
     const TDirectory gameDir = emulator.OpenEntry(gameDirName);
     if (!gameDir)
         return;
+    const bool keepsNumbers = gameDir.KeepsFileNumbers();
     for (const auto& [name, recorded] : created) {
         if (recorded.directory || IsKeptName(name, game) || !platform::IsPlainFileName(name))
             continue;
         const std::optional<platform::TEntryStatus> status = gameDir.Status(name);
-        if (status && recorded.Matches(StateOf(*status)))
+        if (status && recorded.Matches(StateOf(*status), keepsNumbers))
             gameDir.RemoveFile(name);
     }
+    // Where numbers change, the game's directory is the entry of its name; an empty one loses nothing.
     const std::optional<platform::TEntryStatus> now = gameDir.Status();
-    if (madeGameDir && now && now->device == madeGameDir->device && now->inode == madeGameDir->inode)
+    if (madeGameDir && now
+        && (!keepsNumbers || (now->device == madeGameDir->device && now->inode == madeGameDir->inode)))
         emulator.RemoveEmptyDirectory(gameDirName); // refused unless empty
 }

@@ -29,6 +29,12 @@ inline bool UnzipFailed(int status)
 {
     return status >= 2;
 }
+// Info-ZIP ends with 82 when a password given with its options is wrong, and with 5 (a severe
+// error) when, run without a terminal, it cannot ask for one.
+inline bool UnzipWantedPassword(int status, bool encrypted)
+{
+    return status == 82 || (status == 5 && encrypted);
+}
 
 // The lock file and the script are written through the file layer.
 using platform::WriteNewFile;
@@ -39,9 +45,8 @@ using platform::WriteOwnFile;
 // ROM-set name in ASCII capitals). Compared exactly, letter case included.
 bool IsKeptName(const std::string& entry, const std::string& game);
 
-// What one directory entry is: a file rewritten, replaced or grown is another. All but the
-// status change time survive a rename, so an entry is first recorded in the private directory,
-// and its status change time once it has been moved.
+// What one directory entry is: a file rewritten, replaced or grown is another. It is taken as the
+// entry stands after the move into the game's directory (a move may change its times).
 struct TEntryState {
     bool directory = false;
     std::uint64_t device = 0;
@@ -51,12 +56,12 @@ struct TEntryState {
     std::int64_t changed = 0;  // status change, nanoseconds; 0 until known
     bool operator==(const TEntryState&) const = default;
 
-    // The entry now is the one recorded, unchanged.
-    bool Matches(const TEntryState& now) const
-    {
-        return directory == now.directory && device == now.device && inode == now.inode && size == now.size
-            && modified == now.modified && (changed == 0 || changed == now.changed);
-    }
+    // The entry now is the one recorded, unchanged. Where the file system keeps its files'
+    // numbers, number, size and times say it; the device only while the status change time is
+    // unknown (a stick put back may get another device number, and the status change time cannot
+    // be set from outside). Where it does not (exFAT, FAT, FUSE), the entry of the recorded name
+    // is it when size and time agree, the time in the 2 seconds FAT keeps.
+    bool Matches(const TEntryState& now, bool keepsFileNumbers) const;
 };
 
 // Entries of one directory by name.
@@ -74,20 +79,31 @@ bool MakeStagingDirectory(const std::string& emulatorDir, const std::string& sta
 // this call made it, nothing when it stood there already. Throws EInOutError naming the reason.
 std::optional<TEntryState> EnsureGameDirectory(const std::string& emulatorDir, const std::string& gameDirName);
 
-// The entries of the private directory whose names the game's directory lacks, each with its
-// state: what a move would bring in.
-TDirectoryState EntriesToMoveIn(const std::string& emulatorDir, const std::string& stagingName,
+// What the archive brought for the game, in the private directory: the directory itself, or its
+// one entry when that is a folder and nothing else stands there (downloaded sets often hold their
+// files in a folder named after the game). Links are never followed.
+struct TStagedContent {
+    platform::TDirectory dir;
+    bool empty = true; // the archive brought nothing at all
+};
+TStagedContent OpenStagedContent(const std::string& emulatorDir, const std::string& stagingName);
+
+// The archive brought entries, and not one file the game could read among them: folders only.
+bool HoldsNoGameFiles(const TStagedContent& content);
+
+// The entries of content whose names the game's directory lacks, each with its state: what a
+// move would bring in.
+TDirectoryState EntriesToMoveIn(const platform::TDirectory& content, const std::string& emulatorDir,
                                 const std::string& gameDirName);
 
+struct TMovedIn {
+    TDirectoryState moved; // as each entry stands in the game's directory after its move
+    int error = 0;         // the first move the system refused; 0 when none was
+};
 // Moves the entries into the game's directory, never over anything that stands there (an entry
-// that appeared meanwhile keeps the private copy out).
-void MoveIn(const std::string& emulatorDir, const std::string& stagingName, const std::string& gameDirName,
-            const TDirectoryState& entries);
-
-// The entries as they stand in the game's directory after the move, status change times known;
-// those that were not moved are left out.
-TDirectoryState MovedStates(const std::string& emulatorDir, const std::string& gameDirName,
-                            const TDirectoryState& entries);
+// that appeared meanwhile keeps the private copy out, and is no failure).
+TMovedIn MoveIn(const platform::TDirectory& content, const std::string& emulatorDir, const std::string& gameDirName,
+                const TDirectoryState& entries);
 
 // Removes the private directory with everything in it; links in it are removed, never followed.
 void RemoveStaging(const std::string& emulatorDir, const std::string& stagingName);

@@ -184,6 +184,7 @@ struct TGameLauncher::TScriptRun {
     TWaitEnd end;
     bool closeRequested;
     bool succeeded;
+    int status; // the script's exit status, the unzip tool's
 };
 
 TLaunchOutcome TGameLauncher::Launch(const TLaunchRequest& request)
@@ -234,8 +235,9 @@ std::optional<TLaunchOutcome> TGameLauncher::Extract(const TLaunchRequest& reque
         return Refused(QStringLiteral("No se puede extraer %1: %2").arg(Text(request.game), UnrecordableReason()));
     }
     TUndoUnlessKept undo(extraction);
+    // The private directory is Kabinex's own: what the user can mend is the emulator directory.
     if (!MakeStagingDirectory(record.emulatorDir, record.staging))
-        throw Exception(WriteFailure(platform::JoinPath(record.emulatorDir, record.staging)));
+        throw Exception(WriteFailure(record.emulatorDir));
     const TScriptRun run = RunScript(request, archive, extraction);
 
     if (run.closeRequested)
@@ -246,9 +248,15 @@ std::optional<TLaunchOutcome> TGameLauncher::Extract(const TLaunchRequest& reque
     }
     if (!run.succeeded) {
         undo.Undo();
+        if (UnzipWantedPassword(run.status, HoldsEncryptedEntries(archive)))
+            return Refused(QStringLiteral("No se pudo extraer %1: necesita una contraseña.").arg(Text(archive)));
         return Refused(QStringLiteral("No se pudo extraer %1 con %2.").arg(Text(archive), Text(request.unzipper)));
     }
-    BringIn(extraction);
+    if (!BringIn(extraction)) {
+        undo.Undo();
+        return Refused(QStringLiteral("%1 no contiene los archivos de %2: solo carpetas.")
+                           .arg(Text(archive), Text(request.game)));
+    }
     if (platform::CountDirectoryEntries(record.GameDir()) < PresentEntryCount) {
         undo.KeepFiles(); // what the tool did extract stays, as with a short archive
         return Refused(archive + " corrompido " + request.unzipper + " no está!  ");
@@ -300,26 +308,34 @@ TGameLauncher::TScriptRun TGameLauncher::RunScript(const TLaunchRequest& request
     showExtracting_(false);
     // Judged by this script's own exit status, which its last line passes on: the lock file says
     // nothing once another Kabinex may use the name.
-    return {end, wait.CloseRequested(), unzip && !UnzipFailed(unzip->ExitStatus())};
+    return {end, wait.CloseRequested(), unzip && !UnzipFailed(unzip->ExitStatus()),
+            unzip ? unzip->ExitStatus() : -1};
 }
 
-void TGameLauncher::BringIn(TRecordedLaunch& extraction)
+bool TGameLauncher::BringIn(TRecordedLaunch& extraction)
 {
     TCleanupRecord& record = extraction.record;
+    const TStagedContent content = OpenStagedContent(record.emulatorDir, record.staging);
+    if (HoldsNoGameFiles(content))
+        return false;
     try {
         record.madeGameDir = EnsureGameDirectory(record.emulatorDir, record.gameDirName);
     } catch (const EInOutError&) {
         throw Exception(WriteFailure(record.GameDir()));
     }
     // Each entry is on record before it can appear in the game's directory.
-    record.created = EntriesToMoveIn(record.emulatorDir, record.staging, record.gameDirName);
+    record.created = EntriesToMoveIn(content.dir, record.emulatorDir, record.gameDirName);
     record.processes.clear();
     SaveCleanupRecord(extraction.recordPath, record);
-    MoveIn(record.emulatorDir, record.staging, record.gameDirName, *record.created);
-    // With the status change times a rewrite in place that keeps size and time is seen too.
-    record.created = MovedStates(record.emulatorDir, record.gameDirName, *record.created);
+    const TMovedIn movedIn = MoveIn(content.dir, record.emulatorDir, record.gameDirName, *record.created);
+    // As they stand after the move: a move may change a file's times, and with the status change
+    // times a rewrite in place that keeps size and time is seen too.
+    record.created = movedIn.moved;
     SaveCleanupRecord(extraction.recordPath, record);
     RemoveStaging(record.emulatorDir, record.staging); // what stayed there: names the directory had
+    if (movedIn.error != 0)
+        throw Exception(WriteFailure(record.GameDir())); // what was moved goes back with the launch
+    return true;
 }
 
 TLaunchOutcome TGameLauncher::StartEmulator(const TLaunchRequest& request, TRecordedLaunch launch)

@@ -67,8 +67,10 @@ private:
                                           TRecordedLaunch& extraction);
     // Writes the lock file and the script, runs it and waits for its end or its cancel.
     TScriptRun RunScript(const TLaunchRequest& request, const std::string& archive, TRecordedLaunch& extraction);
-    // Records every entry, then moves it into the game's directory.
-    static void BringIn(TRecordedLaunch& extraction);
+    // Records every entry, then moves it into the game's directory; false when the archive holds
+    // no file the game could read. Throws naming the game's directory when a move
+    // is refused.
+    static bool BringIn(TRecordedLaunch& extraction);
     // launch: its record path is empty when nothing was extracted.
     // Launches on a cabinet whose records cannot be written: a game that brings nothing in still
     // starts (the first time with a notice saying why that matters), a zipped one is refused.

@@ -16,6 +16,7 @@ constexpr std::size_t EndRecordSize = 22;
 constexpr std::size_t MaxCommentSize = 0xFFFF;
 constexpr std::size_t EntryHeaderSize = 46;
 constexpr std::uint32_t Zip64Marker = 0xFFFFFFFF;
+constexpr std::uint64_t EncryptedFlag = 0x0001; // bit 0 of the general purpose flags
 
 std::uint64_t Little(const Bytes& bytes, std::size_t at, int count)
 {
@@ -124,7 +125,12 @@ std::optional<std::uint64_t> Zip64Size(const Bytes& directory, std::size_t extra
     return std::nullopt;
 }
 
-std::optional<std::uint64_t> SumOfSizes(const TSource& file)
+struct TSummary {
+    std::uint64_t size = 0; // of all entries, uncompressed
+    bool encrypted = false; // some entry needs a password
+};
+
+std::optional<TSummary> Summarise(const TSource& file)
 {
     const std::uint64_t fileSize = file.Size();
     const std::optional<TCentralDirectory> found = FindCentralDirectory(file);
@@ -134,7 +140,7 @@ std::optional<std::uint64_t> SumOfSizes(const TSource& file)
     if (!directory)
         return std::nullopt;
 
-    std::uint64_t total = 0;
+    TSummary summary;
     std::size_t at = 0;
     for (std::uint64_t entry = 0; entry < found->entries; ++entry) {
         if (at + EntryHeaderSize > directory->size() || Little(*directory, at, 4) != EntrySignature)
@@ -153,10 +159,16 @@ std::optional<std::uint64_t> SumOfSizes(const TSource& file)
                 return std::nullopt;
             size = *size64;
         }
-        total += size;
+        summary.size += size;
+        summary.encrypted = summary.encrypted || (Little(*directory, at + 8, 2) & EncryptedFlag) != 0;
         at = next;
     }
-    return total;
+    return summary;
+}
+
+std::optional<std::uint64_t> SizeOf(const std::optional<TSummary>& summary)
+{
+    return summary ? std::optional(summary->size) : std::nullopt;
 }
 
 } // namespace
@@ -164,10 +176,17 @@ std::optional<std::uint64_t> SumOfSizes(const TSource& file)
 std::optional<std::uint64_t> UncompressedSize(const std::string& archive)
 {
     const TFileSource file(archive);
-    return file.IsOpen() ? SumOfSizes(file) : std::nullopt;
+    return file.IsOpen() ? SizeOf(Summarise(file)) : std::nullopt;
 }
 
 std::optional<std::uint64_t> UncompressedSizeOf(std::string_view bytes)
 {
-    return SumOfSizes(TMemorySource(bytes));
+    return SizeOf(Summarise(TMemorySource(bytes)));
+}
+
+bool HoldsEncryptedEntries(const std::string& archive)
+{
+    const TFileSource file(archive);
+    const std::optional<TSummary> summary = file.IsOpen() ? Summarise(file) : std::nullopt;
+    return summary && summary->encrypted;
 }

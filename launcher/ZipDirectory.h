@@ -11,3 +11,5 @@
 std::optional<std::uint64_t> UncompressedSize(const std::string& archive);
 // The same for an archive held in memory.
 std::optional<std::uint64_t> UncompressedSizeOf(std::string_view bytes);
+// Whether some entry of the archive is encrypted: it cannot be extracted without its password.
+bool HoldsEncryptedEntries(const std::string& archive);

@@ -1,12 +1,17 @@
 #include "Files.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -15,6 +20,16 @@ namespace {
 std::int64_t Nanoseconds(const timespec& time)
 {
     return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+timespec TimeOf(std::int64_t nanoseconds)
+{
+    std::int64_t seconds = nanoseconds / 1000000000, rest = nanoseconds % 1000000000;
+    if (rest < 0) {
+        rest += 1000000000;
+        --seconds;
+    }
+    return {static_cast<time_t>(seconds), static_cast<long>(rest)};
 }
 
 TEntryStatus StatusOf(const struct stat& info)
@@ -27,6 +42,37 @@ bool IsPlainName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
         && name.find('\0') == std::string::npos;
+}
+
+// Taken for a check and the rename that follows it, and released however the move ends.
+class TExclusion {
+public:
+    explicit TExclusion(int fd) : fd_(fd)
+    {
+        int result = 0;
+        do
+            result = ::flock(fd_, LOCK_EX);
+        while (result != 0 && errno == EINTR);
+        held_ = result == 0;
+    }
+    ~TExclusion()
+    {
+        if (held_)
+            ::flock(fd_, LOCK_UN);
+    }
+    TExclusion(const TExclusion&) = delete;
+    TExclusion& operator=(const TExclusion&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    int fd_;
+    bool held_ = false;
+};
+
+// File systems that keep no permissions answer fchmod with ENOSYS (fusefat) or EOPNOTSUPP.
+bool KeepsNoPermissions(int error)
+{
+    return error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
 }
 
 unsigned LessUmask(unsigned mode)
@@ -127,7 +173,77 @@ bool TDirectory::MakeDirectory(const std::string& name, unsigned mode) const
 
 bool TDirectory::MoveWithoutReplacing(const std::string& name, const TDirectory& into) const
 {
-    return ::renameat2(fd_.Get(), name.c_str(), into.fd_.Get(), name.c_str(), RENAME_NOREPLACE) == 0;
+    if (::renameat2(fd_.Get(), name.c_str(), into.fd_.Get(), name.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // NTFS, exFAT and FAT through FUSE know no flags (EINVAL); a kernel without the call says ENOSYS.
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    const std::optional<TEntryStatus> before = Status(name);
+    if (!before)
+        return false;
+    return before->directory ? MoveDirectoryByItsFiles(name, into) : MoveFileChecked(name, into, *before);
+}
+
+bool TDirectory::MoveFileChecked(const std::string& name, const TDirectory& into, const TEntryStatus& before) const
+{
+    // Every Kabinex moves in under this lock, so none renames over what another just brought in. A
+    // case-blind file system finds the entry in any letter case on this lookup, as it would on
+    // the rename.
+    const TExclusion exclusion(into.fd_.Get());
+    if (!exclusion.Held())
+        return false;
+    if (into.Status(name)) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT || ::renameat(fd_.Get(), name.c_str(), into.fd_.Get(), name.c_str()) != 0)
+        return false;
+    // fusefat sets the time to now on a rename: the file keeps the time it came with.
+    const std::optional<TEntryStatus> after = into.Status(name);
+    if (after && after->modified != before.modified) {
+        // exfat-fuse and fusefat take no UTIME_OMIT: the access time is given as now.
+        timespec times[2] = {{}, TimeOf(before.modified)};
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
+        ::utimensat(into.fd_.Get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    return true;
+}
+
+bool TDirectory::MoveDirectoryByItsFiles(const std::string& name, const TDirectory& into) const
+{
+    // fusefat answers the rename of a directory that holds entries with success and loses them:
+    // the directory is made anew and its entries follow one by one. Making it is exclusive itself.
+    if (!into.MakeDirectory(name, 0755))
+        return false;
+    const TDirectory from = OpenEntry(name);
+    const TDirectory to = into.OpenEntry(name);
+    if (!from || !to)
+        return false;
+    bool all = true;
+    int error = 0;
+    for (const std::string& entry : from.Names())
+        if (!from.MoveWithoutReplacing(entry, to) && all) {
+            all = false;
+            error = errno;
+        }
+    if (!all) {
+        errno = error;
+        return false;
+    }
+    RemoveEmptyDirectory(name);
+    return true;
+}
+
+bool TDirectory::KeepsFileNumbers() const
+{
+    // exFAT and FAT (the kernel's or through FUSE) number a file afresh at each lookup and after a
+    // remount; FUSE file systems may do so in general.
+    constexpr long FuseMagic = 0x65735546, MsdosMagic = 0x4d44, ExfatMagic = 0x2011bab0;
+    struct statfs info {};
+    if (::fstatfs(fd_.Get(), &info) != 0)
+        return false;
+    const long type = static_cast<long>(info.f_type);
+    return type != FuseMagic && type != MsdosMagic && type != ExfatMagic;
 }
 
 bool TDirectory::RemoveFile(const std::string& name) const
@@ -260,6 +376,18 @@ std::string FollowLinks(std::string path)
     return {};
 }
 
+std::string ListedPath(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::vector<std::string> names = TDirectory::Open(DirectoryOf(path)).Names();
+    if (std::find(names.begin(), names.end(), name) != names.end())
+        return path;
+    const auto listed = std::find_if(names.begin(), names.end(),
+                                     [&](const std::string& entry) { return EqualIgnoringAsciiCase(entry, name); });
+    return listed == names.end() ? path : path.substr(0, slash + 1) + *listed;
+}
+
 bool MayWrite(const std::string& path, bool exists)
 {
     return ::faccessat(AT_FDCWD, (exists ? path : DirectoryOf(path)).c_str(), W_OK, AT_EACCESS) == 0;
@@ -275,10 +403,12 @@ bool ReplaceFile(const std::string& path, const std::function<bool(int fd)>& wri
         return false;
     const struct stat* old = mode.old;
     // Only root can give the file back to another owner; anyone else keeps the file as their own.
+    // Where the file system keeps no owners (fusefat) the call fails and changes nothing.
     if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
         (void)!::fchown(file.Get(), old->st_uid, old->st_gid);
     const mode_t permissions = old ? old->st_mode & 07777 : LessUmask(mode.newFileMode);
-    const bool written = write(file.Get()) && ::fchmod(file.Get(), permissions) == 0 && ::fsync(file.Get()) == 0
+    const bool permitted = ::fchmod(file.Get(), permissions) == 0 || KeepsNoPermissions(errno);
+    const bool written = write(file.Get()) && permitted && ::fsync(file.Get()) == 0
         && file.Close() && ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!written) {
         ::unlink(temporary.c_str());

@@ -71,9 +71,15 @@ public:
 
     bool MakeDirectory(const std::string& name, unsigned mode) const;
     // Moves the entry into the directory `into` under the same name, and never over an entry that
-    // stands there: the one move that must not replace. File systems that cannot refuse a rename
-    // over an existing entry by themselves get their way to do it here, and only here.
+    // stands there (errno EEXIST then): the one move that must not replace. File systems that
+    // cannot refuse a rename over an existing entry by themselves (NTFS, exFAT, FAT through FUSE)
+    // get their way to do it here, and only here: the check and a plain rename under a lock on
+    // `into` that every Kabinex takes, the file's time kept, a directory made anew and its
+    // entries moved one by one. Failures leave errno set.
     bool MoveWithoutReplacing(const std::string& name, const TDirectory& into) const;
+    // Whether a file keeps its number (st_ino) across lookups and remounts; exFAT and FAT do not,
+    // and FUSE file systems need not: a file there is known by its name, size and time.
+    bool KeepsFileNumbers() const;
     // Removes a file (or a link), never a directory.
     bool RemoveFile(const std::string& name) const;
     // Removes a directory only when it is empty.
@@ -83,6 +89,8 @@ public:
 
 private:
     explicit TDirectory(TFd fd) : fd_(std::move(fd)) {}
+    bool MoveFileChecked(const std::string& name, const TDirectory& into, const TEntryStatus& before) const;
+    bool MoveDirectoryByItsFiles(const std::string& name, const TDirectory& into) const;
     TFd fd_;
 };
 
@@ -114,6 +122,11 @@ bool WriteAll(int fd, std::string_view bytes);
 std::string FollowLinks(std::string path);
 // Where the entry at path stands: the path without its last name ("." or "/" when that is all).
 std::string DirectoryOf(const std::string& path);
+
+// The path with its last name spelled as the directory listing shows it: a case-blind file system
+// (exFAT, FAT) opens "kabinex.ini" for the file listed as "KABINEX.INI". The exact name wins;
+// else the entry equal to it ignoring ASCII letter case; path itself when none is listed.
+std::string ListedPath(const std::string& path);
 
 // Whether this process may write the file (or, when it is missing, create it in its directory).
 bool MayWrite(const std::string& path, bool exists);

@@ -164,20 +164,25 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 void TIniFile::WriteValues(const std::vector<TIniValue>& values)
 {
     using ini::MaxFileSize;
-    const std::string target = platform::FollowLinks(fileName_);
+    std::string target = platform::FollowLinks(fileName_);
     if (target.empty())
         throw platform::WriteRefused(fileName_);
 
     struct stat info {};
     platform::TFd file = platform::OpenRegularFile(target, true, info);
     const bool exists = static_cast<bool>(file);
+    // A case-blind file system opened the file under another spelling: the rename keeps the one
+    // the user sees, and so do the messages.
+    const std::string shown = exists ? platform::ListedPath(fileName_) : fileName_;
+    if (exists)
+        target = platform::ListedPath(target);
     if (!exists && errno != ENOENT)
-        throw platform::WriteRefused(fileName_); // unreadable, or no regular file (a FIFO, a device)
+        throw platform::WriteRefused(shown); // unreadable, or no regular file (a FIFO, a device)
     if (exists && info.st_size >= MaxFileSize)
-        throw platform::WriteRefused(fileName_);
+        throw platform::WriteRefused(shown);
     // A file the user made read-only stays as it is, even though the rename could replace it.
     if (!platform::MayWrite(target, exists))
-        throw platform::WriteRefused(fileName_);
+        throw platform::WriteRefused(shown);
 
     TIniParse fresh;
     const TIniParse* parse = &fresh;
@@ -185,7 +190,7 @@ void TIniFile::WriteValues(const std::vector<TIniValue>& values)
         parse = parse_.get();
     } else if (exists) {
         if (!platform::ReadUpTo(file.Get(), fresh.bytes, static_cast<std::size_t>(info.st_size), MaxFileSize - 1))
-            throw platform::WriteRefused(fileName_);
+            throw platform::WriteRefused(shown);
         fresh.Parse();
     }
     file.Close();
@@ -194,7 +199,7 @@ void TIniFile::WriteValues(const std::vector<TIniValue>& values)
     try {
         result.emplace(*parse, values);
     } catch (const ini::TUnstorable&) {
-        throw platform::WriteRefused(fileName_);
+        throw platform::WriteRefused(shown);
     }
     if (!result->Changes())
         return;
@@ -207,7 +212,7 @@ void TIniFile::WriteValues(const std::vector<TIniValue>& values)
     result.reset();
     parse_.reset();
     if (!replaced)
-        throw platform::WriteRefused(fileName_);
+        throw platform::WriteRefused(shown);
 }
 
 const char* BoolText(bool value)

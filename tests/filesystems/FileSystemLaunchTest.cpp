@@ -3,7 +3,11 @@
 // FAT32 (fusefat), ext4 and tmpfs; a read-only squashfs emulator directory; an archive whose files
 // sit in one folder. Real unzip, the stand-in emulator, the settings written at exit.
 #include "../launcher/LaunchFixture.h"
+#include "CleanupRecord.h"
+#include "Files.h"
 #include "MountedFileSystem.h"
+
+#include <fcntl.h>
 
 #include <QCheckBox>
 #include <cctype>
@@ -157,6 +161,79 @@ INSTANTIATE_TEST_SUITE_P(Disks, EveryDiskTest,
                                          TDisk{"fat32", "KABINEX.INI"}, TDisk{"ext4", "kabinex.ini"},
                                          TDisk{"tmpfs", "kabinex.ini"}),
                          [](const testing::TestParamInfo<TDisk>& info) { return std::string(info.param.kind); });
+
+class PutBackTest : public FileSystemTest, public testing::WithParamInterface<const char*> {};
+
+// Kabinex ended while the game ran, and the stick was pulled and put back before the next start:
+// exFAT and FAT number every file afresh, and still exactly what was brought in goes.
+TEST_P(PutBackTest, TheNextStartTakesBackWhatWasBroughtIn)
+{
+    if (!UseDisk(GetParam()))
+        GTEST_SKIP() << Disk().Refusal();
+    HoldTheGame();
+    setenv("MAVE_STANDIN_APPEND", "ninja/ninja.sta", 1);
+    fs::create_directories(emu + "/ninja");
+    std::ofstream(emu + "/ninja/README.TXT") << "mine";
+    std::ofstream(emu + "/ninja/ninja.7") << "my own ROM";
+    PutZip("ninja", {"ninja.1", "ninja.2", "ninja.3", "ninja.4", "ninja.5", "ninja.6", "README.TXT"}, Disk() / "zips");
+    auto form = StartIn(Disk() / "prog", "kabinex.ini", Disk() / "zips", "ninja=Ninja\n");
+    Launch(*form, 0);
+    ASSERT_EQ(Messages(), "");
+    form.reset(); // the game plays on
+    ASSERT_EQ(RecordFiles().size(), 1u);
+    std::optional<TCleanupRecord> record = LoadCleanupRecord(RecordFiles()[0]).record;
+    ASSERT_TRUE(record && record->processes.size() == 1);
+    EndTheGame();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !record->processes[0].IsRunning(); }, 30000));
+    record->owner.startTicks += 1; // a Kabinex that has ended
+    SaveCleanupRecord(RecordFiles()[0], *record);
+
+    ASSERT_TRUE(disk_->Remount());
+    ForgetCachedNodes();
+    form = StartIn(Disk() / "prog", "kabinex.ini", Disk() / "zips", "ninja=Ninja\n");
+    form->Runs().ResumeRecorded();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return RecordFiles().empty(); }, 30000));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"README.TXT", "ninja.7", "ninja.sta"}));
+    EXPECT_EQ(ReadAll(emu + "/ninja/ninja.7"), "my own ROM");
+    EXPECT_EQ(Messages(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, PutBackTest, testing::Values("ntfs", "exfat", "fat32", "ext4"));
+
+// On every disk the move in never replaces, in any letter case where the disk is blind to it;
+// a folder keeps what it holds, a file its time.
+TEST_P(PutBackTest, MoveWithoutReplacing)
+{
+    if (!UseDisk(GetParam()))
+        GTEST_SKIP() << Disk().Refusal();
+    const std::string from = Disk() / "from", into = Disk() / "into";
+    for (const char* name : {"taken", "Other", "free", "folder/a", "folder/deeper/b"})
+        CopyFile(KABINEX_SOURCE_DIR "/demo/scrshots/notavail.gif", from + "/" + name);
+    // Both times given: the FUSE file systems here take no UTIME_OMIT.
+    const timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (from + "/free").c_str(), old, 0), 0);
+    fs::create_directories(into);
+    std::ofstream(into + "/taken") << "the player's";
+    std::ofstream(into + "/OTHER") << "the player's";
+    const platform::TDirectory source = platform::TDirectory::Open(from), target = platform::TDirectory::Open(into);
+
+    EXPECT_FALSE(source.MoveWithoutReplacing("taken", target));
+    EXPECT_EQ(errno, EEXIST);
+    const bool caseBlind = fs::exists(into + "/other");
+    EXPECT_EQ(source.MoveWithoutReplacing("Other", target), !caseBlind);
+    EXPECT_TRUE(source.MoveWithoutReplacing("free", target));
+    EXPECT_TRUE(source.MoveWithoutReplacing("folder", target));
+    ForgetCachedNodes();
+    EXPECT_EQ(ReadAll(into + "/taken"), "the player's");
+    EXPECT_EQ(ReadAll(into + "/OTHER"), "the player's");
+    struct stat moved {};
+    ASSERT_EQ(stat((into + "/free").c_str(), &moved), 0);
+    EXPECT_EQ(moved.st_mtim.tv_sec, 1500000000) << "the time it came with";
+    EXPECT_TRUE(fs::exists(into + "/folder/a"));
+    EXPECT_TRUE(fs::exists(into + "/folder/deeper/b"));
+    EXPECT_FALSE(fs::exists(from + "/folder"));
+    EXPECT_FALSE(fs::exists(from + "/free"));
+}
 
 // A collection on read-only media: a zipped game cannot be brought in, and the message names the
 // emulator directory the user chose; an unpacked game plays.

@@ -3,6 +3,7 @@
 #include "Extraction.h"
 #include "TempDir.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <set>
@@ -41,11 +42,14 @@ TEST(ExtractionTest, OnlyUnchangedExtractedFilesGo)
         Unpack(root, {"untouched", "appended", "rewritten", "replaced", "patched", "NINJA.MVE", "HISCORES.DAT"});
     root.MakeDir("emu/" + staging + "/sub");
     EXPECT_FALSE(EnsureGameDirectory(root / "emu", "ninja").has_value()) << "it stood there";
-    const TDirectoryState created = EntriesToMoveIn(root / "emu", staging, "ninja");
+    const TStagedContent content = OpenStagedContent(root / "emu", staging);
+    EXPECT_FALSE(HoldsNoGameFiles(content));
+    const TDirectoryState created = EntriesToMoveIn(content.dir, root / "emu", "ninja");
     EXPECT_EQ(created.size(), 7u) << "all but the name the directory has";
     EXPECT_FALSE(created.contains("patched"));
-    MoveIn(root / "emu", staging, "ninja", created);
-    const TDirectoryState moved = MovedStates(root / "emu", "ninja", created);
+    const TMovedIn movedIn = MoveIn(content.dir, root / "emu", "ninja", created);
+    EXPECT_EQ(movedIn.error, 0);
+    const TDirectoryState& moved = movedIn.moved;
     EXPECT_EQ(moved.size(), created.size());
     RemoveStaging(root / "emu", staging);
     EXPECT_FALSE(fs::exists(root / ("emu/" + staging)));
@@ -73,9 +77,12 @@ TEST(ExtractionTest, NothingIsMovedOverAnEntryThatAppearedMeanwhile)
     const std::string staging = Unpack(root, {"rom1", "rom2"});
     const std::optional<TEntryState> made = EnsureGameDirectory(root / "emu", "ninja");
     ASSERT_TRUE(made.has_value());
-    const TDirectoryState created = EntriesToMoveIn(root / "emu", staging, "ninja");
+    const TStagedContent content = OpenStagedContent(root / "emu", staging);
+    const TDirectoryState created = EntriesToMoveIn(content.dir, root / "emu", "ninja");
     root.Write("emu/ninja/rom2", "the user's, written after the plan");
-    MoveIn(root / "emu", staging, "ninja", created);
+    const TMovedIn movedIn = MoveIn(content.dir, root / "emu", "ninja", created);
+    EXPECT_EQ(movedIn.error, 0) << "an entry standing there is no failure";
+    EXPECT_EQ(movedIn.moved.size(), 1u);
     EXPECT_EQ(ReadAll(root / "emu/ninja/rom2"), "the user's, written after the plan");
     RemoveStaging(root / "emu", staging);
 
@@ -94,8 +101,9 @@ TEST(ExtractionTest, NoLinkIsFollowed)
     root.Write("elsewhere/keep", "the user's");
     const std::string staging = Unpack(root, {"rom1"});
     EnsureGameDirectory(root / "emu", "ninja");
-    const TDirectoryState created = EntriesToMoveIn(root / "emu", staging, "ninja");
-    MoveIn(root / "emu", staging, "ninja", created);
+    const TStagedContent content = OpenStagedContent(root / "emu", staging);
+    const TDirectoryState created = MoveIn(content.dir, root / "emu", "ninja",
+                                           EntriesToMoveIn(content.dir, root / "emu", "ninja")).moved;
 
     // The game's directory replaced by a link to a directory with the same names: untouched.
     fs::rename(root / "emu/ninja", root / "emu/moved");
@@ -113,6 +121,64 @@ TEST(ExtractionTest, NoLinkIsFollowed)
     RemoveStaging(root / "emu", "..");
     RemoveStaging(root / "emu", "moved");
     EXPECT_TRUE(fs::exists(root / "emu/moved/rom1"));
+}
+
+// What the archive brought: its files, the files of its one folder, or folders only.
+TEST(ExtractionTest, TheGamesFilesAreFoundInTheArchivesOneFolder)
+{
+    TempDir root;
+    const struct {
+        std::vector<std::string> files;
+        std::vector<std::string> content; // what would be brought in; empty for folders only
+        bool noGameFiles;
+    } cases[] = {
+        {{"rom1", "rom2"}, {"rom1", "rom2"}, false},
+        {{"ninja/rom1", "ninja/rom2"}, {"rom1", "rom2"}, false},
+        {{"ninja/rom1", "readme"}, {"ninja", "readme"}, false}, // a folder beside a file stays a folder
+        {{"a/rom1", "b/rom2"}, {"a", "b"}, true},
+        {{"ninja/roms/rom1"}, {"roms"}, true},
+        {{}, {}, false}, // an empty archive is a short one
+    };
+    for (const auto& c : cases) {
+        const std::string staging = Unpack(root, c.files);
+        const TStagedContent content = OpenStagedContent(root / "emu", staging);
+        std::vector<std::string> names = content.dir.Names();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.content) << c.files.size();
+        EXPECT_EQ(HoldsNoGameFiles(content), c.noGameFiles) << c.files.size();
+        RemoveStaging(root / "emu", staging);
+    }
+}
+
+// Where a file system numbers files afresh (exFAT, FAT), a file is known by size and time.
+TEST(ExtractionTest, IdentityWithoutStableNumbers)
+{
+    const TEntryState recorded{false, 8, 100, 5, 1'600'000'000'500'000'000, 1'600'000'100'000'000'000};
+    const auto with = [&](auto change) {
+        TEntryState now = recorded;
+        change(now);
+        return now;
+    };
+    const struct {
+        TEntryState now;
+        bool numbered, unnumbered;
+    } cases[] = {
+        {recorded, true, true},
+        {with([](TEntryState& s) { s.inode = 7; s.device = 9; s.changed = 1; }), false, true},
+        {with([](TEntryState& s) { s.device = 9; }), true, true}, // a stick put back elsewhere
+        {with([](TEntryState& s) { s.modified = 1'600'000'000'000'000'000; }), false, true}, // FAT rounded it
+        {with([](TEntryState& s) { s.modified += 2'000'000'000; }), false, false},
+        {with([](TEntryState& s) { s.size = 6; }), false, false},
+        {with([](TEntryState& s) { s.changed += 1; }), false, true},
+        {with([](TEntryState& s) { s.directory = true; }), false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(recorded.Matches(c.now, true), c.numbered) << &c - cases;
+        EXPECT_EQ(recorded.Matches(c.now, false), c.unnumbered) << &c - cases;
+    }
+    TEntryState before = recorded;
+    before.changed = 0; // recorded before the move: the device stands in for the status change time
+    EXPECT_FALSE(before.Matches(with([](TEntryState& s) { s.device = 9; }), true));
 }
 
 TEST(ExtractionTest, ScriptQuotesEveryPathAndEscapesArchiveWildcards)

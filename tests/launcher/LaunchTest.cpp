@@ -4,6 +4,7 @@
 #include "LaunchFixture.h"
 #include "Locks.h"
 #include "Screen.h"
+#include "Unwritable.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -353,6 +354,76 @@ TEST_F(LaunchTest, AFileThatCannotBeWrittenIsNamed)
     for (const auto& entry : fs::directory_iterator(emu))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".kabinex-")) << entry.path();
     EXPECT_TRUE(Runs().empty());
+}
+
+// A move into the game's directory that the disk refuses is no damaged archive: the directory is
+// named, and nothing of the extraction stays.
+TEST_F(LaunchTest, ARefusedMoveNamesTheGamesDirectory)
+{
+    MakeZip("ninja", {"a", "b", "c", "d", "e"});
+    root.Write("emu/ninja/mine", "the player's");
+    const TUnwritableFile locked(emu + "/ninja");
+    if (!locked.Done())
+        GTEST_SKIP() << "the game's directory cannot be made unwritable here";
+    auto form = Start("ninja=Ninja\n");
+    Launch(*form, 0);
+    EXPECT_EQ((dialogs.messages + dialogs.errors).join('|'),
+              QString::fromStdString("nach " + emu + "/ninja kann nicht geschrieben werden."));
+    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"mine"}));
+    for (const auto& entry : fs::directory_iterator(emu))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".kabinex-")) << entry.path();
+    EXPECT_TRUE(RecordFiles().empty());
+    EXPECT_TRUE(Runs().empty());
+}
+
+// Archives as downloaded: their files in one folder start the game; folders only, or files that
+// need a password, are said to be so, and nothing of them stays.
+TEST_F(LaunchTest, ArchivesFromTheWild)
+{
+    const std::string zips = root.Path() + "/zips/";
+    const struct {
+        const char* game;
+        std::vector<std::string> files;
+        bool password;
+        std::string message; // empty: the game starts
+        std::set<std::string> left; // in the game's directory afterwards; nothing when it is gone
+    } rows[] = {
+        {"one", {"one/r1", "one/r2", "one/r3", "one/r4", "one/r5"}, false, "", {}},
+        {"two", {"a/r1", "a/r2", "b/r3", "b/r4", "b/r5"}, false, zips + "two.zip no contiene los archivos de two: solo carpetas.", {}},
+        {"deep", {"deep/roms/r1", "deep/roms/r2", "deep/roms/r3"}, false,
+         zips + "deep.zip no contiene los archivos de deep: solo carpetas.", {}},
+        {"pw", {"r1", "r2", "r3", "r4", "r5"}, true, "No se pudo extraer " + zips + "pw.zip: necesita una contraseña.", {}},
+        // A folder beside a file is an ordinary short archive: it stays, as it came.
+        {"mixed", {"mixed/r1", "readme"}, false, zips + "mixed.zip corrompido unzip no está!  ", {"mixed", "readme"}},
+    };
+    for (const auto& row : rows) {
+        MakeZip(row.game, row.files);
+        if (row.password) {
+            fs::remove(zips + row.game + ".zip");
+            const std::string zip = "cd '" + root.Path() + "/staging/" + row.game + "' && zip -q -r -P secret '" + zips
+                + row.game + ".zip' .";
+            ASSERT_EQ(std::system(zip.c_str()), 0);
+        }
+        auto form = Start(std::string(row.game) + "=Game\n");
+        dialogs.messages.clear();
+        Launch(*form, 0);
+        EXPECT_EQ(dialogs.messages.join('|').toStdString(), row.message) << row.game;
+        if (row.message.empty()) {
+            EXPECT_EQ(Entries(row.game), std::set<std::string>({"r1", "r2", "r3", "r4", "r5"}));
+            WaitUntilEnded(*form, emu + "/" + row.game);
+        }
+        if (row.left.empty())
+            EXPECT_FALSE(fs::exists(emu + "/" + row.game)) << row.game;
+        else
+            EXPECT_EQ(Entries(row.game), row.left);
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(emu))
+            if (entry.path().filename() != row.game)
+                names.insert(entry.path().filename().string());
+        EXPECT_EQ(names, std::set<std::string>({"mave"})) << row.game << ": no private directory, lock or script";
+        EXPECT_TRUE(RecordFiles().empty()) << row.game;
+    }
+    EXPECT_EQ(Runs().size(), 1u);
 }
 
 } // namespace

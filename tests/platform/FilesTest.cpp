@@ -89,6 +89,28 @@ TEST(Files, MoveWithoutReplacingNeverReplaces)
     EXPECT_FALSE(from.MoveWithoutReplacing("gone", into));
 }
 
+// The spelling a directory listing shows, as a case-blind disk would have opened it.
+TEST(Files, ListedPathKeepsTheListedSpelling)
+{
+    TempDir dir;
+    dir.Write("KABINEX.INI", "");
+    dir.Write("both/a", "");
+    dir.Write("both/A", "");
+    const struct {
+        std::string asked, listed;
+    } cases[] = {
+        {dir / "kabinex.ini", dir / "KABINEX.INI"},
+        {dir / "KABINEX.INI", dir / "KABINEX.INI"},
+        {dir / "Kabinex.Ini", dir / "KABINEX.INI"},
+        {dir / "both/a", dir / "both/a"}, // the exact name wins
+        {dir / "both/A", dir / "both/A"},
+        {dir / "missing.ini", dir / "missing.ini"},
+        {dir / "nowhere/kabinex.ini", dir / "nowhere/kabinex.ini"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::ListedPath(c.asked), c.listed);
+}
+
 TEST(Files, DirectoriesAreEntriesNeverLinks)
 {
     TempDir dir;
