@@ -3,12 +3,10 @@
 #include "CleanupRecord.h"
 #include "FileSystem.h"
 #include "Files.h"
+#include "Locks.h"
 #include "SysUtils.h"
 
 #include <charconv>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,26 +39,6 @@ bool ParseLine(std::string_view line, std::string& game, TPlayRecord& record)
     record.last = std::string(fields[2]);
     return true;
 }
-
-// Held while the file is read, added to and replaced; released when the descriptor closes.
-class TPlayLock {
-public:
-    explicit TPlayLock(const std::string& path)
-        : fd_(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
-    {
-        if (fd_ < 0)
-            throw platform::WriteRefused(path);
-        while (::flock(fd_, LOCK_EX) != 0)
-            if (errno != EINTR)
-                throw platform::WriteRefused(path);
-    }
-    ~TPlayLock() { ::close(fd_); }
-    TPlayLock(const TPlayLock&) = delete;
-    TPlayLock& operator=(const TPlayLock&) = delete;
-
-private:
-    int fd_;
-};
 
 } // namespace
 
@@ -132,18 +110,18 @@ std::string PlayStatsPath()
 
 TPlayStats LoadPlayStats(const std::string& path)
 {
-    struct stat info {};
-    platform::TFd file = platform::OpenRegularFile(path, true, info);
-    std::string bytes;
-    if (!file || !platform::ReadUpTo(file.Get(), bytes, static_cast<std::size_t>(info.st_size), MaxFileSize))
+    const platform::TFileRead read = platform::ReadFileUpTo(path, MaxFileSize, true);
+    if (read.fault != platform::TReadFault::None)
         return {};
-    return TPlayStats::Parse(bytes);
+    return TPlayStats::Parse(read.bytes);
 }
 
 TPlayStats RecordPlay(const std::string& path, const std::string& game, const QDateTime& started, long long seconds)
 {
     platform::MakeDirectories(platform::DirectoryOf(path));
-    const TPlayLock lock(path);
+    const platform::TFileLock lock(path + ".lock");
+    if (!lock.Held())
+        throw platform::WriteRefused(path);
     // Read again under the lock: another Kabinex may have added its plays since.
     TPlayStats stats = LoadPlayStats(path);
     stats.Add(game, started, seconds);

@@ -1,13 +1,13 @@
 #include "RunTracker.h"
 
 #include "FileSystem.h"
+#include "Files.h"
 #include "Locks.h"
 #include "ProcessIdentity.h"
 #include "SysUtils.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace {
 
@@ -51,10 +51,9 @@ bool SameDirectory(const std::string& a, const std::string& b)
 {
     if (a == b)
         return true;
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
+    const std::optional<platform::TEntryStatus> first = platform::PathStatus(a);
+    const std::optional<platform::TEntryStatus> second = platform::PathStatus(b);
+    return first && second && first->device == second->device && first->inode == second->inode;
 }
 
 // The sound records of every other Kabinex on gameDir.
@@ -167,7 +166,7 @@ std::vector<std::string> TRunTracker::ResumeRecorded()
             continue; // its Kabinex (or this one) still looks after it
         // Renamed to a name of this Kabinex's: of two taking over at once, one gets it.
         const std::string claimed = NewCleanupRecordPath();
-        if (std::rename(path.c_str(), claimed.c_str()) != 0)
+        if (!platform::RenameReplacing(path, claimed))
             continue;
         Adopt(std::move(*loaded.record), claimed);
     }

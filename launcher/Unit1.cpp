@@ -571,7 +571,15 @@ void TForm1::FindNextGame(const QString& text)
 void TForm1::GameEnded(const std::string& game, const QDateTime& started)
 {
     const long long seconds = started.secsTo(QDateTime::currentDateTime());
-    TPlayStats plays = RecordPlay(PlayStatsPath(), game, started, seconds);
+    TPlayStats plays;
+    try {
+        plays = RecordPlay(PlayStatsPath(), game, started, seconds);
+    } catch (const Exception&) {
+        // The state directory cannot be written (a locked-down cabinet, a full disk): the first
+        // launch has said so already. The play still counts for this run.
+        plays = games_->Plays();
+        plays.Add(game, started, seconds);
+    }
     const int row = GameDescs->currentRow();
     const int selected = row >= 0 ? games_->GameAt(row) : -1;
     const TGameView view = games_->View();

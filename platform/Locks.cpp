@@ -6,6 +6,19 @@
 
 namespace platform {
 
+namespace {
+
+int Lock(int fd, int operation)
+{
+    int result;
+    do {
+        result = ::flock(fd, operation);
+    } while (result != 0 && errno == EINTR);
+    return result;
+}
+
+} // namespace
+
 TDirectoryLock TDirectoryLock::Take(const std::string& path, TLockKind kind, bool wait)
 {
     TDirectoryLock lock;
@@ -13,11 +26,7 @@ TDirectoryLock TDirectoryLock::Take(const std::string& path, TLockKind kind, boo
     if (!lock.fd_)
         return lock;
     const int operation = (kind == TLockKind::Shared ? LOCK_SH : LOCK_EX) | (wait ? 0 : LOCK_NB);
-    int result;
-    do {
-        result = ::flock(lock.fd_.Get(), operation);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0)
+    if (Lock(lock.fd_.Get(), operation) == 0)
         lock.state_ = TState::Held;
     else if (errno == EWOULDBLOCK)
         lock.state_ = TState::Refused;
@@ -25,6 +34,12 @@ TDirectoryLock TDirectoryLock::Take(const std::string& path, TLockKind kind, boo
     if (!lock.Held())
         lock.fd_ = TFd();
     return lock;
+}
+
+TFileLock::TFileLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+{
+    if (fd_ && Lock(fd_.Get(), LOCK_EX) != 0)
+        fd_ = TFd();
 }
 
 } // namespace platform

@@ -33,4 +33,15 @@ private:
     TState state_ = TState::Unavailable;
 };
 
+// An exclusive lock on a lock file (made when missing), waited for and held while the object
+// lives: the turns of several processes that rewrite one file.
+class TFileLock {
+public:
+    explicit TFileLock(const std::string& path);
+    bool Held() const { return static_cast<bool>(fd_); }
+
+private:
+    TFd fd_;
+};
+
 } // namespace platform

@@ -3,6 +3,7 @@
 // game that owns the pad while it runs, and the quit by Back and Start held.
 #include "../launcher/LaunchFixture.h"
 #include "FmProgr.h"
+#include "GameList.h"
 #include "PadInput.h"
 #include "Unit2.h"
 #include "Unit4.h"
@@ -85,6 +86,9 @@ TEST_F(PadWalkTest, EveryWindowByPadAndStick)
         };
     };
     auto rowIs = [&](int wanted) { return [&, wanted] { return row() == wanted; }; };
+    auto viewIs = [&](TGameView wanted) {
+        return [&, wanted] { return static_cast<TGameListModel*>(form->GameDescs->model())->View() == wanted; };
+    };
     auto expectRow = [&](int wanted, const char* why) {
         return [&, wanted, why] {
             EXPECT_EQ(row(), wanted) << why;
@@ -111,7 +115,14 @@ TEST_F(PadWalkTest, EveryWindowByPadAndStick)
         {"one row down again", rowIs(3)},
         {"B in the main window", Click(stick, 1, pads)},
         {"B did nothing", [&] { EXPECT_TRUE(form->isVisible()); return expectRow(3, "B")(); }},
-        {"right shoulder: no views, so a page", Click(pad, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, pads)},
+        // The list has views: the shoulders step through them, the selection staying on its game.
+        {"right shoulder", Click(pad, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, pads)},
+        {"the next view", viewIs(TGameView::Available)},
+        {"same game", expectRow(3, "the available view shows every game here")},
+        {"left shoulder", Click(pad, SDL_CONTROLLER_BUTTON_LEFTSHOULDER, pads)},
+        {"back to every game", viewIs(TGameView::All)},
+        {"right on the pad: a page down", [&] { pad.Button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, true); at(3250)();
+                                               pad.Button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, false); return at(3250)(); }},
         {"last row", rowIs(6)},
         {"left on the pad: a page up", [&] { pad.Button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true); at(3300)();
                                             pad.Button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, false); return at(3300)(); }},
