@@ -1,11 +1,37 @@
 #include "PictureCache.h"
 
 #include "Files.h"
-#include "Preview.h"
+#include "SysUtils.h"
+
+#include <QImageReader>
+#include <QPainter>
 
 #include <algorithm>
 
 namespace preview {
+
+QImage LoadFitted(const std::string& path, QSize box)
+{
+    QImageReader reader(QString::fromStdString(path));
+    reader.setAutoTransform(true); // a JPEG's orientation tag
+    QImage image = reader.read();
+    if (image.isNull())
+        throw Exception("La imagen \"" + path + "\" no se puede leer");
+    // Premultiplied, so that smooth scaling weighs each pixel by its opacity.
+    const bool transparent = image.hasAlphaChannel();
+    image.convertTo(transparent ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (image.width() > box.width() || image.height() > box.height())
+        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (!transparent)
+        return image;
+    // Transparent parts show the window's black, as the control's background would.
+    QImage opaque(image.size(), QImage::Format_RGB32);
+    opaque.fill(Qt::black);
+    QPainter painter(&opaque);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return opaque;
+}
 
 TPictureCache::~TPictureCache()
 {

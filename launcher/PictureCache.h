@@ -7,10 +7,14 @@
 #include <QSize>
 #include <future>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace preview {
+
+// The PNG or JPEG file read with its orientation applied, made opaque over black, and scaled down
+// smoothly to fit inside box keeping its proportions when it is bigger. Throws Exception naming
+// the file when it cannot be read.
+QImage LoadFitted(const std::string& path, QSize box);
 
 class TPictureCache {
 public:

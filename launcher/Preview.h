@@ -30,11 +30,6 @@ std::string ScreenshotPath(const std::string& programDir, const std::string& emu
 // A file that the GIF reader reads: its name ends in ".gif" in any letter case.
 bool IsGifFile(const std::string& path);
 
-// The PNG or JPEG file read with its orientation applied, made opaque over black, and scaled down
-// smoothly to fit inside box keeping its proportions when it is bigger. Throws Exception naming
-// the file when it cannot be read.
-QImage LoadFitted(const std::string& path, QSize box);
-
 // Shows the file at path in control, or the placeholder when no such file exists; PNG and JPEG
 // files through pictures, which may hold them decoded already. A failed load throws and leaves
 // the control as it was.

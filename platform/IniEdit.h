@@ -2,8 +2,8 @@
 // the new bytes, produced in one pass over the old ones. Private to the settings layer.
 #pragma once
 
-#include "IniFiles.h"
 #include "IniParse.h"
+#include "IniValue.h"
 
 #include <functional>
 #include <memory>

@@ -5,6 +5,8 @@
 // IniEdit. All texts are UTF-8; a file that is not valid UTF-8 is taken to be Windows-1252 (Text).
 #pragma once
 
+#include "IniValue.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,14 +17,6 @@
 namespace ini {
 struct TIniParse;
 }
-
-struct TIniValue {
-    std::string section;
-    std::string key;
-    std::string value;
-    // The entry's line goes (value unused); nothing happens when there is no such entry.
-    bool erase = false;
-};
 
 class TIniFile {
 public:
