@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <sys/stat.h>
 
 namespace {
 
@@ -163,9 +162,8 @@ bool TExtractionWait::eventFilter(QObject* watched, QEvent* event)
 TExtractionShare::TExtractionShare(pid_t script, const std::string& archive, std::string stagingDir)
     : script_(TProcessIdentity::Of(script)), archive_(archive), stagingDir_(std::move(stagingDir))
 {
-    struct stat info {};
-    if (platform::OpenRegularFile(archive, true, info))
-        archiveBytes_ = static_cast<std::uint64_t>(info.st_size);
+    if (const std::optional<platform::TEntryStatus> status = platform::PathStatus(archive); status && !status->directory)
+        archiveBytes_ = static_cast<std::uint64_t>(status->size);
 }
 
 std::optional<std::uint64_t> TExtractionShare::BytesRead()
