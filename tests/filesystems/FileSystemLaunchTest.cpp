@@ -260,25 +260,4 @@ TEST_F(FileSystemTest, ReadOnlyEmulatorDirectory)
     EXPECT_EQ(dialogs.messages.size() + dialogs.errors.size(), shown) << Messages();
 }
 
-// Downloaded sets often hold their files in one folder named after the game: that folder's content
-// is the game's, and nothing of the folder stays.
-TEST_F(FileSystemTest, ArchiveWithOneTopLevelFolder)
-{
-    if (!UseDisk("ext4"))
-        GTEST_SKIP() << Disk().Refusal();
-    HoldTheGame();
-    PutZip("ninja", {"ninja/ninja.1", "ninja/ninja.2", "ninja/ninja.3", "ninja/ninja.4", "ninja/ninja.5"},
-           Disk() / "zips");
-    auto form = StartIn(Disk() / "prog", "kabinex.ini", Disk() / "zips", "ninja=Ninja\n");
-    Launch(*form, 0);
-
-    EXPECT_EQ(Messages(), "");
-    EXPECT_EQ(Entries("ninja"), std::set<std::string>({"ninja.1", "ninja.2", "ninja.3", "ninja.4", "ninja.5"}));
-    EndTheGame();
-    WaitUntilEnded(*form, emu + "/ninja");
-    EXPECT_EQ(Runs().size(), 1u);
-    EXPECT_FALSE(fs::exists(emu + "/ninja")) << "made by the extraction, and taken back";
-    EXPECT_EQ(Names(emu), std::set<std::string>({"mave"}));
-}
-
 } // namespace

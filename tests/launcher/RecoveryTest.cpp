@@ -417,34 +417,4 @@ TEST_F(RecoveryTest, ACleanUpHeldBackForAWrappedGameElsewhereWaitsForItsLastProc
 
 // A state disk full before the launch: a game that cannot be recorded ends at once, so that no
 // Kabinex ever takes its files away under it unknowingly.
-TEST_F(RecoveryTest, OnAFullDiskAnUnpackedGameStillPlaysAndHoldsItsDirectory)
-{
-    const std::string state = root.MakeDir("small-state");
-    if (mount("tmpfs", state.c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "mounting a tmpfs needs privileges";
-    struct TUnmount {
-        std::string dir;
-        ~TUnmount() { umount2(dir.c_str(), MNT_DETACH); }
-    } unmount{state};
-    setenv("XDG_STATE_HOME", state.c_str(), 1);
-    fs::create_directories(state + "/kabinex");
-    ASSERT_NE(std::system(("cat /dev/zero > '" + state + "/filler' 2>/dev/null").c_str()), -1);
-    MakeGameFiles("ninja", 5);
-    auto form = Start("ninja=Ninja\n");
-    Launch(*form, 0);
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].startsWith(QString::fromStdString(
-        "Kabinex no puede registrar los lanzamientos porque no puede escribir en " + state + "/kabinex.")))
-        << dialogs.messages[0].toStdString();
-    EXPECT_EQ(form->Runs().Running(emu + "/ninja"), 1);
-    // Another Kabinex's clean-up of that directory would hold back until the game has ended.
-    EXPECT_EQ(platform::TDirectoryLock::Take(emu + "/ninja", platform::TLockKind::Exclusive).State(),
-              platform::TDirectoryLock::TState::Refused);
-    std::ofstream(gameOver) << "over";
-    WaitUntilEnded(*form, emu + "/ninja");
-    EXPECT_TRUE(platform::TDirectoryLock::Take(emu + "/ninja", platform::TLockKind::Exclusive).Held());
-    EXPECT_EQ(Entries("ninja").size(), 6u) << "nothing of the user's goes, the save state stays";
-    EXPECT_EQ(Runs().size(), 1u);
-}
-
 } // namespace
