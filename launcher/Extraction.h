@@ -36,10 +36,6 @@ inline bool UnzipWantedPassword(int status, bool encrypted)
     return status == 82 || (status == 5 && encrypted);
 }
 
-// The lock file and the script are written through the file layer.
-using platform::WriteNewFile;
-using platform::WriteOwnFile;
-
 // The names a clean-up never removes from a game's directory: the dot entries, the read-me,
 // high-score and key-definition files, and the game's own emulator file NAME.MVE (NAME the
 // ROM-set name in ASCII capitals). Compared exactly, letter case included.
@@ -116,4 +112,3 @@ void RemoveUnchanged(const std::string& emulatorDir, const std::string& gameDirN
                      const TDirectoryState& created, const std::optional<TEntryState>& madeGameDir);
 
 // The bytes of the regular files under dir: how far an extraction has come.
-using platform::TreeBytes;

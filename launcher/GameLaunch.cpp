@@ -58,18 +58,13 @@ QString UnrecordedNotice()
         + QStringLiteral(" Los juegos ya descomprimidos se inician; los que están en un ZIP, no.");
 }
 
-std::string WriteFailure(const std::string& path)
-{
-    return "nach " + path + " kann nicht geschrieben werden";
-}
-
 // The lock file and the script, with the file named when it cannot be written.
 void WriteLaunchFile(const std::string& path, const std::vector<std::string>& lines)
 {
     try {
-        WriteOwnFile(path, lines);
+        platform::WriteOwnFile(path, lines);
     } catch (const EInOutError&) {
-        throw Exception(WriteFailure(path));
+        throw platform::WriteRefused(path);
     }
 }
 
@@ -237,7 +232,7 @@ std::optional<TLaunchOutcome> TGameLauncher::Extract(const TLaunchRequest& reque
     TUndoUnlessKept undo(extraction);
     // The private directory is Kabinex's own: what the user can mend is the emulator directory.
     if (!MakeStagingDirectory(record.emulatorDir, record.staging))
-        throw Exception(WriteFailure(record.emulatorDir));
+        throw platform::WriteRefused(record.emulatorDir);
     const TScriptRun run = RunScript(request, archive, extraction);
 
     if (run.closeRequested)
@@ -321,7 +316,7 @@ bool TGameLauncher::BringIn(TRecordedLaunch& extraction)
     try {
         record.madeGameDir = EnsureGameDirectory(record.emulatorDir, record.gameDirName);
     } catch (const EInOutError&) {
-        throw Exception(WriteFailure(record.GameDir()));
+        throw platform::WriteRefused(record.GameDir());
     }
     // Each entry is on record before it can appear in the game's directory.
     record.created = EntriesToMoveIn(content.dir, record.emulatorDir, record.gameDirName);
@@ -334,7 +329,7 @@ bool TGameLauncher::BringIn(TRecordedLaunch& extraction)
     SaveCleanupRecord(extraction.recordPath, record);
     RemoveStaging(record.emulatorDir, record.staging); // what stayed there: names the directory had
     if (movedIn.error != 0)
-        throw Exception(WriteFailure(record.GameDir())); // what was moved goes back with the launch
+        throw platform::WriteRefused(record.GameDir()); // what was moved goes back with the launch
     return true;
 }
 
@@ -349,7 +344,7 @@ TLaunchOutcome TGameLauncher::StartEmulator(const TLaunchRequest& request, TReco
     bool recorded = SaveRecord(launch, extracted);
     if (extracted && !recorded) {
         launch.Finish();
-        return Refused(WriteFailure(launch.recordPath));
+        return Refused(std::string(platform::WriteRefused(launch.recordPath).what()));
     }
     // Every process of the game holds the directory shared while it runs, recorded or not: a
     // clean-up of any Kabinex takes it exclusively first, and holds back while it cannot.
@@ -375,7 +370,7 @@ TLaunchOutcome TGameLauncher::StartEmulator(const TLaunchRequest& request, TReco
             // start: it ends at once (it leads a session and group of its own), and its files go.
             ::kill(-emulator->Pid(), SIGKILL);
             launch.Finish();
-            return Refused(WriteFailure(launch.recordPath));
+            return Refused(std::string(platform::WriteRefused(launch.recordPath).what()));
         }
         recorded = false;
     }
