@@ -43,6 +43,7 @@ std::vector<std::string> ExtractionScript(const std::string& unzipper, const std
 namespace {
 
 constexpr const char* StagingPrefix = ".kabinex-";
+constexpr unsigned GameDirectoryMode = 0755;
 
 TEntryState StateOf(const platform::TEntryStatus& status)
 {
@@ -91,7 +92,7 @@ std::optional<TEntryState> EnsureGameDirectory(const std::string& emulatorDir, c
     const TDirectory emulator = TDirectory::Open(emulatorDir);
     if (!emulator)
         throw EInOutError(IoCodeFromErrno(errno));
-    if (!emulator.MakeDirectory(gameDirName, 0755)) {
+    if (!emulator.MakeDirectory(gameDirName, GameDirectoryMode)) {
         if (errno != EEXIST)
             throw EInOutError(IoCodeFromErrno(errno));
         if (!emulator.OpenEntry(gameDirName))
@@ -119,9 +120,11 @@ TStagedContent OpenStagedContent(const std::string& emulatorDir, const std::stri
     TDirectory staging = TDirectory::Open(emulatorDir).OpenEntry(stagingName);
     const std::vector<std::string> names = staging ? staging.Names() : std::vector<std::string>();
     if (names.size() != 1)
-        return {std::move(staging), names.empty()};
+        return {std::move(staging), {}, names.empty()};
     TDirectory folder = staging.OpenEntry(names.front());
-    return {folder ? std::move(folder) : std::move(staging), false};
+    if (!folder)
+        return {std::move(staging), {}, false};
+    return {std::move(folder), names.front(), false};
 }
 
 bool HoldsNoGameFiles(const TStagedContent& content)
@@ -150,6 +153,36 @@ TDirectoryState EntriesToMoveIn(const TDirectory& content, const std::string& em
         }
     }
     return entries;
+}
+
+std::optional<TWholeContent> PrepareWholeMove(const TStagedContent& content, const std::string& emulatorDir,
+                                              const std::string& gameDirName)
+{
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
+    if (!emulator || !content.dir || emulator.Status(gameDirName) || errno != ENOENT
+        || !content.dir.KeepsFileNumbers() || !content.dir.SetMode(GameDirectoryMode))
+        return std::nullopt;
+    TWholeContent whole;
+    for (const std::string& name : content.dir.Names()) {
+        const std::optional<platform::TEntryStatus> status = content.dir.Status(name);
+        if (!status)
+            return std::nullopt;
+        whole.entries.emplace(name, StateOf(*status)); // a rename of their directory leaves them as they are
+    }
+    const std::optional<platform::TEntryStatus> dir = content.dir.Status();
+    if (!dir)
+        return std::nullopt;
+    whole.dir = StateOf(*dir);
+    return whole;
+}
+
+bool MoveWhole(const TStagedContent& content, const std::string& emulatorDir, const std::string& stagingName,
+               const std::string& gameDirName)
+{
+    const TDirectory emulator = TDirectory::Open(emulatorDir);
+    if (content.folder.empty())
+        return IsStagingName(stagingName) && emulator.RenameWithoutReplacing(stagingName, emulator, gameDirName);
+    return emulator.OpenEntry(stagingName).RenameWithoutReplacing(content.folder, emulator, gameDirName);
 }
 
 TMovedIn MoveIn(const TDirectory& content, const std::string& emulatorDir, const std::string& gameDirName,

@@ -80,7 +80,8 @@ std::optional<TEntryState> EnsureGameDirectory(const std::string& emulatorDir, c
 // files in a folder named after the game). Links are never followed.
 struct TStagedContent {
     platform::TDirectory dir;
-    bool empty = true; // the archive brought nothing at all
+    std::string folder; // the name of that one folder; empty when dir is the private directory
+    bool empty = true;  // the archive brought nothing at all
 };
 TStagedContent OpenStagedContent(const std::string& emulatorDir, const std::string& stagingName);
 
@@ -91,6 +92,22 @@ bool HoldsNoGameFiles(const TStagedContent& content);
 // move would bring in.
 TDirectoryState EntriesToMoveIn(const platform::TDirectory& content, const std::string& emulatorDir,
                                 const std::string& gameDirName);
+
+// Where the game's directory does not stand yet, the content can become it in one rename, and
+// every entry keeps its number and times. What that brings: each entry's state and the directory's
+// own, given the mode a made game directory gets. Nothing where it cannot be taken that way: the
+// game's directory stands, or the file system does not keep its files' numbers (on FAT through
+// FUSE a renamed directory loses its entries).
+struct TWholeContent {
+    TDirectoryState entries;
+    TEntryState dir;
+};
+std::optional<TWholeContent> PrepareWholeMove(const TStagedContent& content, const std::string& emulatorDir,
+                                              const std::string& gameDirName);
+// The rename of the content as the game's directory, never over an entry that stands there; false
+// when the system refuses it (the content then stays where it is).
+bool MoveWhole(const TStagedContent& content, const std::string& emulatorDir, const std::string& stagingName,
+               const std::string& gameDirName);
 
 struct TMovedIn {
     TDirectoryState moved; // as each entry stands in the game's directory after its move

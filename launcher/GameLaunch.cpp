@@ -159,6 +159,25 @@ private:
     bool requested_ = false;
 };
 
+// Where the game's directory does not stand yet, the whole private content becomes it in one
+// rename: on record first, as every entry stands (the rename leaves them so). False when it cannot
+// be taken that way; the entries are then moved one by one.
+bool BroughtInWhole(TRecordedLaunch& extraction, const TStagedContent& content)
+{
+    TCleanupRecord& record = extraction.record;
+    std::optional<TWholeContent> whole = PrepareWholeMove(content, record.emulatorDir, record.gameDirName);
+    if (!whole)
+        return false;
+    record.madeGameDir = whole->dir;
+    record.created = std::move(whole->entries);
+    record.processes.clear();
+    SaveCleanupRecord(extraction.recordPath, record);
+    if (!MoveWhole(content, record.emulatorDir, record.staging, record.gameDirName))
+        return false; // the entries are still private; one by one they are recorded anew
+    RemoveStaging(record.emulatorDir, record.staging); // what held the one folder
+    return true;
+}
+
 } // namespace
 
 TLaunchNotice NoticeFor(const TLaunchOutcome& outcome)
@@ -278,7 +297,7 @@ TGameLauncher::TScriptRun TGameLauncher::RunScript(const TLaunchRequest& request
         return turn.State() != platform::TDirectoryLock::TState::Refused;
     });
     if (waited == TWaitEnd::Cancelled)
-        return {TWaitEnd::Cancelled, wait.CloseRequested(), false};
+        return {TWaitEnd::Cancelled, wait.CloseRequested(), false, -1};
     const TLaunchFiles files(emulatorDir);
     WriteLaunchFile(files.lockFile, {});
     WriteLaunchFile(files.script, ExtractionScript(request.unzipper, platform::AbsolutePath(archive), staging, files.lockFile));
@@ -313,6 +332,8 @@ bool TGameLauncher::BringIn(TRecordedLaunch& extraction)
     const TStagedContent content = OpenStagedContent(record.emulatorDir, record.staging);
     if (HoldsNoGameFiles(content))
         return false;
+    if (BroughtInWhole(extraction, content))
+        return true;
     try {
         record.madeGameDir = EnsureGameDirectory(record.emulatorDir, record.gameDirName);
     } catch (const EInOutError&) {

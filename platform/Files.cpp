@@ -184,6 +184,18 @@ bool TDirectory::MoveWithoutReplacing(const std::string& name, const TDirectory&
     return before->directory ? MoveDirectoryByItsFiles(name, into) : MoveFileChecked(name, into, *before);
 }
 
+bool TDirectory::RenameWithoutReplacing(const std::string& name, const TDirectory& into,
+                                        const std::string& newName) const
+{
+    return IsPlainName(name) && IsPlainName(newName)
+        && ::renameat2(fd_.Get(), name.c_str(), into.fd_.Get(), newName.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool TDirectory::SetMode(unsigned mode) const
+{
+    return ::fchmod(fd_.Get(), LessUmask(mode)) == 0 || KeepsNoPermissions(errno);
+}
+
 bool TDirectory::MoveFileChecked(const std::string& name, const TDirectory& into, const TEntryStatus& before) const
 {
     // Every Kabinex moves in under this lock, so none renames over what another just brought in. A

@@ -77,6 +77,13 @@ public:
     // `into` that every Kabinex takes, the file's time kept, a directory made anew and its
     // entries moved one by one. Failures leave errno set.
     bool MoveWithoutReplacing(const std::string& name, const TDirectory& into) const;
+    // Renames the entry into `into` as newName in one step that the file system itself refuses
+    // over an existing entry (errno EEXIST); where it cannot refuse by itself (errno EINVAL or
+    // ENOSYS) nothing is done, and the caller takes MoveWithoutReplacing's way instead.
+    bool RenameWithoutReplacing(const std::string& name, const TDirectory& into, const std::string& newName) const;
+    // Gives the directory itself these permission bits less the process's umask, as making it
+    // would have; true too where the file system keeps no permissions.
+    bool SetMode(unsigned mode) const;
     // Whether a file keeps its number (st_ino) across lookups and remounts; exFAT and FAT do not,
     // and FUSE file systems need not: a file there is known by its name, size and time.
     bool KeepsFileNumbers() const;

@@ -150,6 +150,42 @@ TEST(ExtractionTest, TheGamesFilesAreFoundInTheArchivesOneFolder)
     }
 }
 
+// Where the game's directory is missing, the private content (or its one folder) becomes it in one
+// rename; what was recorded before is what the clean-up takes back, and nothing is renamed over
+// a directory that appeared meanwhile.
+TEST(ExtractionTest, TheWholeContentBecomesAMissingGameDirectory)
+{
+    TempDir root;
+    const mode_t mask = umask(022);
+    for (const std::string folder : {"", "ninja/"}) {
+        const std::string staging = Unpack(root, {folder + "rom1", folder + "rom2"});
+        const TStagedContent content = OpenStagedContent(root / "emu", staging);
+        const std::optional<TWholeContent> whole = PrepareWholeMove(content, root / "emu", "ninja");
+        ASSERT_TRUE(whole.has_value()) << folder;
+        EXPECT_EQ(whole->entries.size(), 2u);
+        ASSERT_TRUE(MoveWhole(content, root / "emu", staging, "ninja"));
+        RemoveStaging(root / "emu", staging);
+        EXPECT_EQ(Names(root / "emu"), std::set<std::string>({"ninja"})) << folder;
+        EXPECT_EQ(fs::status(root / "emu/ninja").permissions(), fs::perms(0755)) << "as a made game directory";
+
+        root.Write("emu/ninja/save.sta", "saved");
+        RemoveUnchanged(root / "emu", "ninja", "ninja", whole->entries, whole->dir);
+        EXPECT_EQ(Names(root / "emu/ninja"), std::set<std::string>({"save.sta"})) << folder;
+        fs::remove(root / "emu/ninja/save.sta");
+        RemoveUnchanged(root / "emu", "ninja", "ninja", whole->entries, whole->dir);
+        EXPECT_FALSE(fs::exists(root / "emu/ninja")) << folder;
+    }
+    umask(mask);
+
+    const std::string staging = Unpack(root, {"rom1"});
+    const TStagedContent content = OpenStagedContent(root / "emu", staging);
+    ASSERT_TRUE(PrepareWholeMove(content, root / "emu", "ninja").has_value());
+    root.Write("emu/ninja/mine", "the user's, made meanwhile");
+    EXPECT_FALSE(MoveWhole(content, root / "emu", staging, "ninja"));
+    EXPECT_EQ(Names(root / "emu/ninja"), std::set<std::string>({"mine"}));
+    EXPECT_FALSE(PrepareWholeMove(content, root / "emu", "ninja").has_value()) << "it stands now";
+}
+
 // Where a file system numbers files afresh (exFAT, FAT), a file is known by size and time.
 TEST(ExtractionTest, IdentityWithoutStableNumbers)
 {
