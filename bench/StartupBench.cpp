@@ -10,11 +10,14 @@
 //          KABINEX_MARKS_FINAL_FD then; a program that writes nothing within 3 s of mapping
 //          its window is taken to have checked everything before it showed (marks = start);
 //   quit:  after a click on the first option (a setting changed), Escape until the process ended;
-// and takes the process's peak resident memory. It prints the medians.
+// and takes the process's peak resident memory. It prints the medians. Each program keeps its
+// caches in the program directory (XDG_CACHE_HOME); a program followed by --first-start has them
+// removed before each run, as on its first start on that collection.
 //
 //   cmake -S . -B build-bench -DKABINEX_BENCH=ON && cmake --build build-bench --target startup_bench peer_launcher kabinex
 //   xvfb-run -a -s "-screen 0 1024x768x24" build-bench/startup_bench build-bench/kabinex
-//       build-bench/peer_launcher build-bench/peer_launcher --view build-bench/peer_launcher --empty [-r RUNS] [N ...]
+//       build-bench/kabinex --first-start build-bench/peer_launcher build-bench/peer_launcher --view
+//       build-bench/peer_launcher --empty [-r RUNS] [N ...]
 // A word starting with "--" is an argument of the program before it. Further programs (an older
 // kabinex, say) join the alternation.
 #include "BenchDisplay.h"
@@ -95,9 +98,14 @@ struct RunResult {
 
 class Bench {
 public:
-    RunResult Run(const std::vector<std::string>& program, const fs::path& dir, const std::string& ini)
+    RunResult Run(std::vector<std::string> program, const fs::path& dir, const std::string& ini)
     {
         WriteFile(dir / "kabinex.ini", ini);
+        const auto firstStart = std::find(program.begin(), program.end(), "--first-start");
+        if (firstStart != program.end()) {
+            program.erase(firstStart);
+            fs::remove_all(dir / "cache");
+        }
         display_.Drain();
         int marks[2];
         if (pipe2(marks, O_CLOEXEC) != 0)
@@ -142,6 +150,7 @@ private:
             // The write end stays open across exec; the read end closes.
             const int fd = dup(marksFd);
             setenv("KABINEX_MARKS_FINAL_FD", std::to_string(fd).c_str(), 1);
+            setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
             ExecProgram(program);
         }
         return pid;

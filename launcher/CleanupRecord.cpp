@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <cstring>
-#include <pwd.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -94,14 +93,6 @@ bool IsRecordName(const std::string& name)
     return name.size() > std::strlen(RecordSuffix) && name.ends_with(RecordSuffix);
 }
 
-std::string HomeDir()
-{
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    const passwd* user = ::getpwuid(::getuid());
-    return user && user->pw_dir ? user->pw_dir : "/";
-}
-
 } // namespace
 
 std::string TCleanupRecord::GameDir() const
@@ -140,9 +131,7 @@ std::optional<std::string> RecordFault(const TCleanupRecord& record)
 
 std::string CleanupRecordDir()
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const std::string base = state && *state == '/' ? std::string(state) : HomeDir() + "/.local/state";
-    return platform::JoinPath(base, "kabinex");
+    return platform::JoinPath(platform::UserBaseDir("XDG_STATE_HOME", ".local/state"), "kabinex");
 }
 
 std::string NewCleanupRecordPath()

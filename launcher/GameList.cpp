@@ -132,10 +132,10 @@ void TGameListModel::RowsChanged(int first, int last)
     emit dataChanged(index(first, 0), index(last, columnCount() - 1), {Qt::DisplayRole, ShownTextRole});
 }
 
-void TGameListModel::Recheck(const std::function<std::unique_ptr<TRomCheck>()>& makeCheck)
+void TGameListModel::Recheck(const std::function<std::unique_ptr<TRomCheck>()>& makeCheck, TCountMemoFile memo)
 {
     check_.reset(); // its thread ends first
-    check_ = std::make_unique<TBackgroundCheck>(catalogue_, makeCheck(), makeCheck());
+    check_ = std::make_unique<TBackgroundCheck>(catalogue_, makeCheck(), makeCheck(), std::move(memo));
     idle_.start();
     if (view_ == TGameView::Available) {
         SetView(view_); // empty until the check finds games present

@@ -63,7 +63,7 @@ public:
     // Starts the ROM check anew with the checks makeCheck makes: every row is checked when first
     // asked for, the rest on a thread of its own and in idle time. A check still running is
     // dropped, with every mark it made.
-    void Recheck(const std::function<std::unique_ptr<TRomCheck>()>& makeCheck);
+    void Recheck(const std::function<std::unique_ptr<TRomCheck>()>& makeCheck, TCountMemoFile memo = {});
     // The row's ROMs are present, by the current check (made now if the row was not yet checked).
     bool Available(int row) const;
     bool CheckRunning() const { return idle_.isActive(); }

@@ -6,13 +6,13 @@ TRomCheck::TRomCheck(const std::string& emulatorDir, std::optional<std::string> 
 {
 }
 
-bool TRomCheck::Available(std::string_view game) const
+bool TRomCheck::Available(std::string_view game, platform::TCountMemo* memo) const
 {
     const std::string name(game);
     if (!platform::IsPlainFileName(name))
         return false;
     // Counting stops at the threshold: a big directory costs no more than a small one.
-    return gameDirs_.CountEntries(name, PresentEntryCount) >= PresentEntryCount || ArchiveExists(name);
+    return gameDirs_.CountEntries(name, PresentEntryCount, memo) >= PresentEntryCount || ArchiveExists(name);
 }
 
 bool TRomCheck::ArchiveExists(const std::string& game) const

@@ -19,7 +19,8 @@ public:
     // support is off.
     TRomCheck(const std::string& emulatorDir, std::optional<std::string> zipDir);
 
-    bool Available(std::string_view game) const;
+    // With a memo, game directories counted before are only looked at (see TCountMemo).
+    bool Available(std::string_view game, platform::TCountMemo* memo = nullptr) const;
 
 private:
     bool ArchiveExists(const std::string& game) const;

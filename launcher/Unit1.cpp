@@ -283,7 +283,7 @@ void TForm1::FillCatalogue()
 {
     const QSignalBlocker blockDescs(GameDescs);
     games_->Load(*settings_);
-    games_->Recheck([this] { return RomCheckNow(); });
+    games_->Recheck([this] { return RomCheckNow(); }, CountMemoNow());
     if (GameDescs->count() > 0)
         GameDescs->setCurrentRow(0);
     ShowPlayFigures();
@@ -327,6 +327,12 @@ std::unique_ptr<TRomCheck> TForm1::RomCheckNow() const
     return std::make_unique<TRomCheck>(EmulatorDirForCheck(), ZipDirNow());
 }
 
+TCountMemoFile TForm1::CountMemoNow() const
+{
+    const std::string emulatorDir = EmulatorDirForCheck();
+    return {CountMemoPath(emulatorDir), emulatorDir};
+}
+
 std::optional<std::string> TForm1::ZipDirNow() const
 {
     return settings::ZipDirOf(ZipDir->text());
@@ -342,7 +348,7 @@ std::string TForm1::EmulatorDirForCheck() const
 // Every game again, on the disk as it is now; a check still running is dropped.
 void TForm1::ROMCHECK()
 {
-    games_->Recheck([this] { return RomCheckNow(); });
+    games_->Recheck([this] { return RomCheckNow(); }, CountMemoNow());
 }
 
 void TForm1::SetExecuteButton()

@@ -114,6 +114,7 @@ private:
     TGameListView* ReplaceListBox(const char* name);
     // A ROM check of the directories as the fields name them now.
     std::unique_ptr<TRomCheck> RomCheckNow() const;
+    TCountMemoFile CountMemoNow() const;
     // The directory whose subdirectories are the games' directories; empty while none is set.
     std::string EmulatorDirForCheck() const;
     // The ZIP directory the field names; nothing while ZIP support is off.

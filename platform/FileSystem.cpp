@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <pwd.h>
 #include <utility>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -132,6 +133,16 @@ std::string FoldedName(std::string_view name)
     return AsciiLowerCase(name); // bytes that are no text match only themselves
 }
 
+std::string UserBaseDir(const char* variable, const char* underHome)
+{
+    if (const char* value = std::getenv(variable); value && *value == '/')
+        return value;
+    const char* home = std::getenv("HOME");
+    const passwd* user = home && *home ? nullptr : ::getpwuid(::getuid());
+    const std::string homeDir = home && *home ? home : user && user->pw_dir ? user->pw_dir : "/";
+    return JoinPath(homeDir, underHome);
+}
+
 TDirectoryIndex::TDirectoryIndex(const std::string& dir)
 {
     ForEachEntry(dir, [&](std::string_view name) { entries_.emplace_back(FoldedName(name), std::string(name)); });
@@ -227,20 +238,45 @@ std::size_t TSubdirectories::ListedFolded(std::string_view folded) const
 
 TSubdirectories::~TSubdirectories() = default;
 
-int TSubdirectories::CountAt(const char* name, int limit) const
+namespace {
+
+TDirectoryStamp StampOf(const struct stat& info)
 {
-    const TFd fd(openat(fd_.Get(), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd ? CountOpenDirectory(fd.Get(), limit) : -1;
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec,
+            info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec};
 }
 
-int TSubdirectories::CountEntries(const std::string& name, int limit) const
+} // namespace
+
+int TSubdirectories::CountAt(const char* name, int limit, TCountMemo* memo) const
+{
+    struct stat info {};
+    if (memo && memo->Knows(name)) {
+        // One status instead of an open, a listing and a close.
+        if (fstatat(fd_.Get(), name, &info, 0) != 0 || !S_ISDIR(info.st_mode))
+            return -1;
+        if (const std::optional<int> count = memo->Recall(name, StampOf(info), limit))
+            return *count;
+    }
+    const TFd fd(openat(fd_.Get(), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd)
+        return -1;
+    const bool stamped = memo && fstat(fd.Get(), &info) == 0;
+    const int count = CountOpenDirectory(fd.Get(), limit);
+    if (stamped)
+        memo->Counted(name, StampOf(info), count, limit);
+    return count;
+}
+
+int TSubdirectories::CountEntries(const std::string& name, int limit, TCountMemo* memo) const
 {
     if (!fd_)
         return 0;
     if (++lookups_ == ListAfter)
         List();
     if (!listed_) {
-        if (const int count = CountAt(name.c_str(), limit); count >= 0)
+        if (const int count = CountAt(name.c_str(), limit, memo); count >= 0)
             return count;
         List(); // another letter case needs the listing
         if (!listed_)
@@ -249,9 +285,9 @@ int TSubdirectories::CountEntries(const std::string& name, int limit) const
     const std::size_t listed = ListedFolded(FoldedName(name));
     if (listed == std::string::npos)
         return 0;
-    if (const int count = CountAt(name.c_str(), limit); count >= 0)
+    if (const int count = CountAt(name.c_str(), limit, memo); count >= 0)
         return count; // the exact name wins
-    return std::max(CountAt(names_.data() + listed, limit), 0);
+    return std::max(CountAt(names_.data() + listed, limit, memo), 0);
 }
 
 std::string TSubdirectories::EntryName(const std::string& name) const

@@ -7,6 +7,7 @@
 #include "Files.h"
 #include "Text.h"
 
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -20,6 +21,10 @@ inline constexpr char PathDelim = '/';
 
 // The process's current directory, absolute, without a trailing separator (except the root).
 std::string CurrentDir();
+
+// An XDG base directory of the user: the variable's value when it is absolute, else underHome in
+// the home directory ($HOME, else the account's).
+std::string UserBaseDir(const char* variable, const char* underHome);
 
 // dir followed by piece, with one separator between them unless dir already ends with one.
 std::string JoinPath(const std::string& dir, const std::string& piece);
@@ -61,6 +66,28 @@ std::string FindEntry(const std::string& dir, const std::string& name);
 // further than limit.
 int CountDirectoryEntries(const std::string& dir, int limit = std::numeric_limits<int>::max());
 
+// What a directory's entry count rests on: while its number and both its times stand as they
+// were, no entry has been added to it, removed or renamed. Times in nanoseconds.
+struct TDirectoryStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+    bool operator==(const TDirectoryStamp&) const = default;
+};
+
+// Counts made before, which TSubdirectories asks before it opens a directory that the memo knows,
+// and tells of every count it makes (the stamp taken before the count, so a change while counting
+// shows as a changed stamp).
+class TCountMemo {
+public:
+    virtual ~TCountMemo() = default;
+    virtual bool Knows(std::string_view name) const = 0;
+    // The count up to limit of the directory name, if the memo holds one for this stamp.
+    virtual std::optional<int> Recall(std::string_view name, const TDirectoryStamp& stamp, int limit) = 0;
+    virtual void Counted(std::string_view name, const TDirectoryStamp& stamp, int count, int limit) = 0;
+};
+
 // Counts the entries of many subdirectories of one directory: each is opened relative to it, so
 // the directory's own path is looked up once. After the first ListAfter names the directory is
 // listed once, and from then on names that stand nowhere in it (or only as files) are never
@@ -77,7 +104,8 @@ public:
 
     // CountDirectoryEntries of the subdirectory name (a plain file name), 0 when there is none.
     // Where no entry has the exact name, the one equal to it ignoring letter case is counted.
-    int CountEntries(const std::string& name, int limit) const;
+    // With a memo, a directory whose stamp it knows is not opened.
+    int CountEntries(const std::string& name, int limit, TCountMemo* memo = nullptr) const;
     // The name of the entry CountEntries counts for name: name itself, or the entry equal to it
     // ignoring letter case; name itself when there is none.
     std::string EntryName(const std::string& name) const;
@@ -91,7 +119,7 @@ private:
     mutable bool listed_ = false;
     // The offset in names_ of the entry that folds like name, the first in byte order; npos if none.
     std::size_t ListedFolded(std::string_view folded) const;
-    int CountAt(const char* name, int limit) const;
+    int CountAt(const char* name, int limit, TCountMemo* memo) const;
 
     // The listed names, each followed by its folded key, each ended by a NUL.
     mutable std::string names_;

@@ -258,6 +258,17 @@ bool TDirectory::KeepsFileNumbers() const
     return type != FuseMagic && type != MsdosMagic && type != ExfatMagic;
 }
 
+bool TDirectory::OnNetworkShare() const
+{
+    constexpr long Nfs = 0x6969, Smb = 0x517b, Cifs = 0xff534d42, Smb2 = 0xfe534d42, V9fs = 0x01021997,
+                   Ceph = 0x00c36400, Afs = 0x5346414f;
+    struct statfs info {};
+    if (::fstatfs(fd_.Get(), &info) != 0)
+        return true; // unknown: taken as the least reliable
+    const long type = static_cast<long>(info.f_type);
+    return type == Nfs || type == Smb || type == Cifs || type == Smb2 || type == V9fs || type == Ceph || type == Afs;
+}
+
 bool TDirectory::RemoveFile(const std::string& name) const
 {
     return ::unlinkat(fd_.Get(), name.c_str(), 0) == 0;

@@ -87,6 +87,9 @@ public:
     // Whether a file keeps its number (st_ino) across lookups and remounts; exFAT and FAT do not,
     // and FUSE file systems need not: a file there is known by its name, size and time.
     bool KeepsFileNumbers() const;
+    // Whether the directory is on a network share (NFS, SMB, 9p, ...), whose status may be an
+    // older copy of what the server holds.
+    bool OnNetworkShare() const;
     // Removes a file (or a link), never a directory.
     bool RemoveFile(const std::string& name) const;
     // Removes a directory only when it is empty.

@@ -17,6 +17,7 @@ targets=(
   "cleanup_fuzzer fuzz/cleanup/corpus fuzz/cleanup/regressions 1"
   "zipdir_fuzzer fuzz/zipdir/corpus fuzz/zipdir/regressions 1"
   "ini_fuzzer fuzz/ini/corpus fuzz/ini/regressions 1"
+  "countmemo_fuzzer fuzz/countmemo/corpus fuzz/countmemo/regressions 1"
 )
 
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
