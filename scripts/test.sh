@@ -17,5 +17,5 @@ bash scripts/build.sh build-asan -DKABINEX_TESTS=ON -DKABINEX_SANITIZE=ON -DCMAK
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -E '^e2e\.'
 
-echo "== fuzzing: the GIF reader, the settings layer, the clean-up records, the ZIP directory"
+echo "== fuzzing: the GIF reader, the settings layer, the clean-up records, the ZIP directory, the entry counts"
 bash scripts/fuzz.sh
