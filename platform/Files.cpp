@@ -75,11 +75,28 @@ bool KeepsNoPermissions(int error)
     return error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP;
 }
 
-unsigned LessUmask(unsigned mode)
+// The process's umask as the system reports it. Setting it to learn it would, for that moment,
+// change the permissions of whatever another thread creates.
+mode_t ReadUmask()
 {
+    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return static_cast<mode_t>(mask);
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return mode & ~mask;
+    return mask;
+}
+
+unsigned LessUmask(unsigned mode)
+{
+    return mode & ~ReadUmask();
 }
 
 } // namespace

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +59,37 @@ TEST(Files, ReplaceLandsWholeOrNotAtAll)
     } catch (const Exception& error) {
         EXPECT_EQ(std::string(error.what()), "nach " + dir / "missing/record.cleanup" + " kann nicht geschrieben werden");
     }
+}
+
+// The ROM check writes its cache on a thread of its own while the window's thread may create files.
+TEST(Files, LearningTheUmaskNeverChangesItForAnotherThread)
+{
+    TempDir dir;
+    const platform::TDirectory directory = platform::TDirectory::Open(dir.MakeDir("game"));
+    const mode_t mask = ::umask(022);
+    std::atomic<bool> done = false;
+    std::thread modes([&] {
+        for (int i = 0; i < 20000; ++i)
+            directory.SetMode(0755);
+        done = true;
+    });
+    int created = 0;
+    int wrong = 0;
+    const std::string path = dir / "made";
+    while (!done) {
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        struct stat made {};
+        if (fd >= 0 && ::fstat(fd, &made) == 0) {
+            ++created;
+            wrong += (made.st_mode & 07777) == 0644 ? 0 : 1;
+        }
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+    modes.join();
+    ::umask(mask);
+    EXPECT_GT(created, 0);
+    EXPECT_EQ(wrong, 0) << "of " << created << " files made meanwhile";
 }
 
 TEST(Files, MoveWithoutReplacingNeverReplaces)
