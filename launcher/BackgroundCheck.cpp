@@ -67,10 +67,8 @@ bool TBackgroundCheck::Present(int game)
 {
     TMark mark = Mark(game);
     if (mark == TMark::Unchecked) {
-        if (!ownUsesKnown_ && knownRead_.load(std::memory_order_acquire)) {
+        if (knownRead_.load(std::memory_order_acquire))
             ownCounts_.Use(&known_);
-            ownUsesKnown_ = true;
-        }
         mark = Checked(ownCheck_.get(), game, ownCounts_);
         marks_[static_cast<std::size_t>(game)].store(mark, std::memory_order_release);
     }

@@ -52,6 +52,5 @@ private:
     std::atomic<bool> knownRead_ = false;
     TCountRecorder threadCounts_;
     TCountRecorder ownCounts_;
-    bool ownUsesKnown_ = false;
     std::thread thread_;
 };

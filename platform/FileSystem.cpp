@@ -242,9 +242,8 @@ namespace {
 
 TDirectoryStamp StampOf(const struct stat& info)
 {
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-            info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec,
-            info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec};
+    const TEntryStatus status = StatusOf(info);
+    return {status.device, status.inode, status.modified, status.changed};
 }
 
 } // namespace

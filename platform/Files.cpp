@@ -32,12 +32,6 @@ timespec TimeOf(std::int64_t nanoseconds)
     return {static_cast<time_t>(seconds), static_cast<long>(rest)};
 }
 
-TEntryStatus StatusOf(const struct stat& info)
-{
-    return {S_ISDIR(info.st_mode), info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
-            Nanoseconds(info.st_ctim)};
-}
-
 bool IsPlainName(const std::string& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
@@ -100,6 +94,12 @@ unsigned LessUmask(unsigned mode)
 }
 
 } // namespace
+
+TEntryStatus StatusOf(const struct stat& info)
+{
+    return {S_ISDIR(info.st_mode), info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim),
+            Nanoseconds(info.st_ctim)};
+}
 
 // ---- Descriptors ------------------------------------------------------------------------------
 

@@ -49,6 +49,8 @@ struct TEntryStatus {
     std::int64_t modified = 0;
     std::int64_t changed = 0; // the status change time
 };
+// A status the system gave (stat, fstat) in this form.
+TEntryStatus StatusOf(const struct stat& info);
 
 // An open directory. Every operation takes a plain file name (no separator, not "." or "..")
 // and acts on that entry itself: links in it are never followed. Failures leave errno set.
